@@ -1,0 +1,108 @@
+#include "midi/midi_ports.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "midi/reply_mailbox.h"
+#include "run/ascii_text.h"
+
+static HMIDIIN midiInHandle;
+HMIDIOUT midiOutHandle;
+static std::atomic<uint8_t> inPortOpen;
+static uint8_t outPortOpen;
+static MIDIHDR inHeader;
+MIDIHDR outHeader;
+
+// The operating system's own ports are passed over; the posix layer names the
+// system's ports the same way.
+static bool isSystemPort(const char *productName) { return startsWithIgnoringCase(productName, "Microsoft"); }
+
+static void queueReplyBuffer() {
+    std::memset(&inHeader, 0, sizeof inHeader);
+    inHeader.lpData = reinterpret_cast<LPSTR>(mailbox.replyBuffer);
+    inHeader.dwBufferLength = wire::replyBufferSize;
+    midiInPrepareHeader(midiInHandle, &inHeader, sizeof inHeader);
+    midiInAddBuffer(midiInHandle, &inHeader, sizeof inHeader);
+}
+
+MidiStatus openMidiIn(uint16_t deviceId) {
+    for (;; ++deviceId) {
+        MMRESULT status =
+            midiInOpen(&midiInHandle, deviceId, reinterpret_cast<DWORD_PTR>(&midiInHandler), 0, CALLBACK_FUNCTION);
+        if (status != MMSYSERR_NOERROR) {
+            inPortOpen = 0;
+            return static_cast<MidiStatus>(status);
+        }
+        MIDIINCAPSA caps;
+        std::memset(&caps, 0, sizeof caps);
+        midiInGetDevCapsA(deviceId, &caps, sizeof caps);
+        caps.szPname[MAXPNAMELEN - 1] = '\0';
+        std::printf("MIDI IN DEVICE: USB Device\r\n");
+        queueReplyBuffer();
+        inPortOpen = 1;
+        status = midiInStart(midiInHandle);
+        if (!isSystemPort(caps.szPname)) return static_cast<MidiStatus>(status);
+        closeMidiIn();
+    }
+}
+
+MidiStatus openMidiOut(uint16_t deviceId) {
+    for (;; ++deviceId) {
+        MMRESULT status = midiOutOpen(&midiOutHandle, deviceId, 0, 0, CALLBACK_NULL);
+        if (status != MMSYSERR_NOERROR) {
+            outPortOpen = 0;
+            return static_cast<MidiStatus>(status);
+        }
+        MIDIOUTCAPSA caps;
+        std::memset(&caps, 0, sizeof caps);
+        midiOutGetDevCapsA(deviceId, &caps, sizeof caps);
+        caps.szPname[MAXPNAMELEN - 1] = '\0';
+        std::printf("MIDI OUT DEVICE: USB Device\r\n");
+        outHeader.dwFlags = 0;
+        outPortOpen = 1;
+        if (!isSystemPort(caps.szPname)) return 0;
+        closeMidiOut();
+    }
+}
+
+// The flag is cleared first so that a late handler call no longer queues the
+// buffer; the reset returns the queued buffer, without which the close fails
+// and the port stays held.
+int closeMidiIn() {
+    if (inPortOpen == 0) return 0;
+    inPortOpen = 0;
+    midiInReset(midiInHandle);
+    midiInUnprepareHeader(midiInHandle, &inHeader, sizeof inHeader);
+    midiInClose(midiInHandle);
+    return 1;
+}
+
+int closeMidiOut() {
+    if (outPortOpen == 0) return 0;
+    outPortOpen = 0;
+    midiOutClose(midiOutHandle);
+    return 1;
+}
+
+// Runs on the platform's thread. The still-prepared buffer is handed back with
+// midiInAddBuffer alone: other multimedia calls made here may deadlock.
+void CALLBACK midiInHandler(HMIDIIN handle, UINT message, DWORD_PTR, DWORD_PTR param1, DWORD_PTR) {
+    if (message != MIM_LONGDATA) return;
+    MIDIHDR *header = reinterpret_cast<MIDIHDR *>(param1);
+    uint16_t length = static_cast<uint16_t>(header->dwBytesRecorded);
+    postReply(length);
+    if (inPortOpen != 0 && length != 0) midiInAddBuffer(handle, header, sizeof *header);
+}
+
+bool openPorts(uint16_t inDeviceId, uint16_t outDeviceId) {
+    if (openMidiIn(inDeviceId) != 0) {
+        std::printf("Error: The MIDI In of device is missing!\n\n");
+        return false;
+    }
+    if (openMidiOut(outDeviceId) != 0) {
+        std::printf("Error: The MIDI Out of device is missing!\n\n");
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,15 @@
+// The program's only door to the operating system. The program calls the
+// system by its Windows names; on Windows those are the real winmm and kernel32
+// functions, elsewhere the same subset is declared here and one implementation
+// (posix, or the simulated one for tests) is linked by the build.
+#pragma once
+
+#ifdef _WIN32
+#include <mmsystem.h>
+#include <windows.h>
+#else
+#include "posix/winapi_subset.h"
+#endif
+
+// The run's final pause: waits for one key press before the process exits.
+void runPauseCommand();

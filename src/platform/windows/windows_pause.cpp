@@ -1,0 +1,5 @@
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+void runPauseCommand() { std::system("pause"); }

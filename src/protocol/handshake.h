@@ -1,0 +1,7 @@
+#pragma once
+
+#include "run/update_run.h"
+
+// Asks the device for its product code; true when it matches the kit's.
+// False after its message has been printed.
+bool handshake(UpdateRun &run);

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <cstdint>
+
+#include "run/update_run.h"
+
+// Redraws the progress line in place with the next spinner glyph, and shows it at once.
+void printProgress(UpdateRun &run, uint16_t percent);
+
+// A resent record shows the glyph of its failed attempt again.
+void stepSpinnerBack(UpdateRun &run);
