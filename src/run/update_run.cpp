@@ -6,6 +6,7 @@
 #include "kit/kit_loader.h"
 #include "kit/kit_records.h"
 #include "midi/midi_ports.h"
+#include "platform/platform.h"
 #include "protocol/handshake.h"
 #include "protocol/record_transfer.h"
 
@@ -21,16 +22,24 @@ void closingEnd() {
     plainEnd();
 }
 
+static void runStages(UpdateRun &run) {
+    std::printf("Quorlane Update V0.3 -> Tarnwick Box System\n");
+    if (!loadKit(run) || !validateKit(run.image)) {
+        plainEnd();
+        return;
+    }
+    if (openPorts(run.inDeviceId, run.outDeviceId) && handshake(run)) transferKit(run);
+    closingEnd();
+}
+
 int runUpdate() {
     // 128 KiB of kit storage: kept off the stack.
     static UpdateRun run;
     std::memset(&run, 0, sizeof run);
-    std::printf("Quorlane Update V0.3 -> Tarnwick Box System\n");
-    if (!loadKit(run) || !validateKit(run.image)) {
-        plainEnd();
-        return 0;
-    }
-    if (openPorts(run.inDeviceId, run.outDeviceId) && handshake(run)) transferKit(run);
-    closingEnd();
+    // Windows sleeps last a whole timer tick (about 15.6 ms) unless asked for
+    // 1 ms, which would stretch every wait and the pacing of the frames.
+    timeBeginPeriod(1);
+    runStages(run);
+    timeEndPeriod(1);
     return 0;
 }
