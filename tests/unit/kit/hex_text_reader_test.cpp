@@ -1,0 +1,169 @@
+// The kit text rules, read from memory and from a file alike.
+#include "kit/hex_text_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint8_t unwritten = 0xEE;
+
+// Kit storage is 128 KiB: on the heap, with a marker in every byte so that a
+// store past the count shows.
+std::unique_ptr<KitImage> freshImage() {
+    auto image = std::make_unique<KitImage>();
+    std::fill(std::begin(image->bytes), std::end(image->bytes), unwritten);
+    image->count = 0xBEEF;
+    return image;
+}
+
+Bytes kitBytes(const KitImage &image) { return Bytes(image.bytes, image.bytes + image.count); }
+
+HexTextResult readText(const std::string &text, KitImage &image) {
+    return readHexText(text.data(), static_cast<uint32_t>(text.size()), image);
+}
+
+HexTextResult readFile(const std::string &text, KitImage &image) {
+    std::FILE *file = std::tmpfile();
+    EXPECT_NE(file, nullptr);
+    if (file == nullptr) return {HexTextEnd::endOfText, 0};
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::rewind(file);
+    HexTextResult result = readHexFile(file, image);
+    std::fclose(file);
+    return result;
+}
+
+struct TextCase {
+    const char *name;
+    std::string text;
+    Bytes bytes;
+    HexTextEnd end;
+    uint32_t stopAt;
+};
+
+const TextCase textCases[] = {
+    {"digitsCutIntoPairs", "0A1B2C", {0x0A, 0x1B, 0x2C}, HexTextEnd::endOfText, 6},
+    {"oddRunLeavesOneDigit", "123", {0x12, 0x03}, HexTextEnd::endOfText, 3},
+    {"singleDigitBeforeSpace", "A 1B", {0x0A, 0x1B}, HexTextEnd::endOfText, 4},
+    {"lowerCaseDigits", "ab cD ef", {0xAB, 0xCD, 0xEF}, HexTextEnd::endOfText, 8},
+    {"usualLayout",
+     "00 05 01 02\r\n03 FA FF\r\n",
+     {0x00, 0x05, 0x01, 0x02, 0x03, 0xFA, 0xFF},
+     HexTextEnd::endOfText,
+     23},
+    {"prefixNotCounted", "0x1F", {0x1F}, HexTextEnd::endOfText, 4},
+    {"upperCasePrefix", "0X1f", {0x1F}, HexTextEnd::endOfText, 4},
+    {"prefixThenThreeDigits", "0x123", {0x12, 0x03}, HexTextEnd::endOfText, 5},
+    {"prefixWithoutDigit", "0xZ", {0x00}, HexTextEnd::notHex, 1},
+    {"prefixAtEnd", "0x", {0x00}, HexTextEnd::notHex, 1},
+    {"minusNegates", "-1", {0xFF}, HexTextEnd::endOfText, 2},
+    {"plusIgnored", "+5", {0x05}, HexTextEnd::endOfText, 2},
+    {"signTakesADigitsPlace", "-12 +AB", {0xFF, 0x02, 0x0A, 0x0B}, HexTextEnd::endOfText, 7},
+    {"signThenPrefix", "-0x1", {0xFF}, HexTextEnd::endOfText, 4},
+    {"signThenNonDigit", "01 +Z", {0x01}, HexTextEnd::notHex, 3},
+    {"signThenSpace", "- 1", {}, HexTextEnd::notHex, 0},
+    {"loneSignAtEnd", "01 -", {0x01}, HexTextEnd::notHex, 3},
+    {"allWhiteSpaceSkipped", "\t01\n02\v03\f04\r05 06", {1, 2, 3, 4, 5, 6}, HexTextEnd::endOfText, 18},
+    {"ctrlZEnds",
+     "01\x1A"
+     "02",
+     {0x01},
+     HexTextEnd::notHex,
+     2},
+    {"nulEnds", std::string("01\0 02", 6), {0x01}, HexTextEnd::notHex, 2},
+    {"otherCharacterEnds", "01 02 G3 04", {0x01, 0x02}, HexTextEnd::notHex, 6},
+    {"digitThenOtherCharacter", "1g", {0x01}, HexTextEnd::notHex, 1},
+    {"firstCharacterNotHex", "Z01", {}, HexTextEnd::notHex, 0},
+    {"byteBelowSpaceIsNotWhiteSpace",
+     "\x08"
+     "01",
+     {},
+     HexTextEnd::notHex,
+     0},
+    {"empty", "", {}, HexTextEnd::endOfText, 0},
+    {"onlyWhiteSpace", " \r\n", {}, HexTextEnd::endOfText, 3},
+};
+
+void PrintTo(const TextCase &c, std::ostream *os) { *os << c.name; }
+
+class HexTextRules : public testing::TestWithParam<TextCase> {};
+
+TEST_P(HexTextRules, FromMemoryAndFromFile) {
+    const TextCase &c = GetParam();
+    for (bool fromFile : {false, true}) {
+        SCOPED_TRACE(fromFile ? "file" : "memory");
+        auto image = freshImage();
+        HexTextResult result = fromFile ? readFile(c.text, *image) : readText(c.text, *image);
+        EXPECT_EQ(kitBytes(*image), c.bytes);
+        EXPECT_EQ(result.end, c.end);
+        EXPECT_EQ(result.stopAt, c.stopAt);
+        EXPECT_EQ(image->bytes[c.bytes.size()], unwritten);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kit, HexTextRules, testing::ValuesIn(textCases),
+                         [](const testing::TestParamInfo<TextCase> &p) { return std::string(p.param.name); });
+
+// The file is read through a 4,096-byte window: numbers, prefixes and signs
+// cut by the window's edge must read as they do from memory.
+TEST(HexTextFile, NumbersAcrossTheWindowEdgeReadAsFromMemory) {
+    const std::string tail = "0x1F -1 +5 0A1B2C 7 -0x2 \r\n ab";
+    for (size_t pad = 4085; pad <= 4100; ++pad) {
+        for (const char *filler : {" ", "0"}) {
+            SCOPED_TRACE(testing::Message() << "pad " << pad << " filler '" << filler << "'");
+            std::string text;
+            for (size_t i = 0; i < pad; ++i) text += filler;
+            text += tail;
+            auto fromMemory = freshImage();
+            auto fromFile = freshImage();
+            HexTextResult memoryResult = readText(text, *fromMemory);
+            HexTextResult fileResult = readFile(text, *fromFile);
+            ASSERT_EQ(kitBytes(*fromFile), kitBytes(*fromMemory));
+            EXPECT_EQ(fileResult.end, memoryResult.end);
+            EXPECT_EQ(fileResult.stopAt, memoryResult.stopAt);
+        }
+    }
+}
+
+TEST(HexTextFile, StopsWhereTheTextStopsBeyondTheFirstWindow) {
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "5A ";
+    text += "Q 01";
+    auto image = freshImage();
+    HexTextResult result = readFile(text, *image);
+    EXPECT_EQ(image->count, 3000);
+    EXPECT_EQ(result.end, HexTextEnd::notHex);
+    EXPECT_EQ(result.stopAt, 9000u);
+}
+
+// 65,535 numbers fill a kit; one more is refused without being stored.
+TEST(HexTextLimit, CountStopsAt65535) {
+    struct LimitCase {
+        size_t numbers;
+        HexTextEnd end;
+    };
+    for (LimitCase c : {LimitCase{65535, HexTextEnd::endOfText}, LimitCase{65536, HexTextEnd::tooLong},
+                        LimitCase{70000, HexTextEnd::tooLong}}) {
+        std::string text;
+        for (size_t i = 0; i < c.numbers; ++i) text += (i % 2 == 0) ? "5A " : "c3\n";
+        for (bool fromFile : {false, true}) {
+            SCOPED_TRACE(testing::Message() << c.numbers << (fromFile ? " file" : " memory"));
+            auto image = freshImage();
+            HexTextResult result = fromFile ? readFile(text, *image) : readText(text, *image);
+            EXPECT_EQ(result.end, c.end);
+            EXPECT_EQ(image->count, 65535);
+            EXPECT_EQ(image->bytes[0], 0x5A);
+            EXPECT_EQ(image->bytes[65534], 0x5A);
+            EXPECT_EQ(image->bytes[65535], unwritten);
+        }
+    }
+}
+
+}  // namespace

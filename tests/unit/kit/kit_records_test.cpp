@@ -1,0 +1,154 @@
+// The record walk: which kits pass, where the first bad record is, and that
+// nothing at or beyond the count is ever read.
+#include "kit/kit_records.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A sound record around payload: big-endian N, payload, little-endian check word.
+Bytes record(const Bytes &payload) {
+    uint32_t n = static_cast<uint32_t>(payload.size()) + 2;
+    uint16_t sum = 0;
+    for (uint8_t b : payload) sum = static_cast<uint16_t>(sum + b);
+    uint16_t check = static_cast<uint16_t>(0x10000 - sum);
+    Bytes out = {static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n & 0xFF)};
+    out.insert(out.end(), payload.begin(), payload.end());
+    out.push_back(static_cast<uint8_t>(check & 0xFF));
+    out.push_back(static_cast<uint8_t>(check >> 8));
+    return out;
+}
+
+Bytes payloadOf(size_t size, uint8_t seed) {
+    Bytes payload(size);
+    for (size_t i = 0; i < size; ++i) payload[i] = static_cast<uint8_t>(seed + i * 37);
+    return payload;
+}
+
+Bytes joined(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes &part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+// An image holding bytes, with poison after the count.
+std::unique_ptr<KitImage> imageOf(const Bytes &bytes, uint8_t poison) {
+    auto image = std::make_unique<KitImage>();
+    std::fill(std::begin(image->bytes), std::end(image->bytes), poison);
+    std::copy(bytes.begin(), bytes.end(), image->bytes);
+    image->count = static_cast<uint16_t>(bytes.size());
+    return image;
+}
+
+// The walk's verdict, which must be the same whatever lies beyond the count.
+int32_t firstBad(const Bytes &bytes) {
+    int32_t results[3];
+    const uint8_t poisons[3] = {0x00, 0xFF, 0x01};
+    for (int i = 0; i < 3; ++i) results[i] = firstBadRecord(*imageOf(bytes, poisons[i]));
+    EXPECT_EQ(results[0], results[1]) << "the walk read beyond the count";
+    EXPECT_EQ(results[0], results[2]) << "the walk read beyond the count";
+    return results[0];
+}
+
+const Bytes example = {0x00, 0x05, 0x01, 0x02, 0x03, 0xFA, 0xFF};
+
+struct WalkCase {
+    const char *name;
+    Bytes bytes;
+    int32_t firstBad;  // -1: every record sound
+};
+
+std::vector<WalkCase> walkCases() {
+    return {
+        {"empty", {}, -1},
+        {"example", example, -1},
+        {"noPayloadZeroCheck", {0x00, 0x02, 0x00, 0x00}, -1},
+        {"noPayloadCheckLowByteSet", {0x00, 0x02, 0x01, 0x00}, 0},
+        {"noPayloadCheckHighByteSet", {0x00, 0x02, 0x00, 0x01}, 0},
+        {"severalRecords", joined({record(payloadOf(19, 1)), {0x00, 0x02, 0x00, 0x00}, record(payloadOf(300, 9))}), -1},
+        {"badSecondRecord", joined({example, {0x00, 0x05, 0x01, 0x02, 0x03, 0xFA, 0xFE}}), 7},
+        {"badThirdAfterTwoSound", joined({example, record({0x80}), record({1, 2}), {0x00, 0x03, 0x01, 0x00, 0x00}}),
+         18},
+        {"lengthZero", {0x00, 0x00, 0x00, 0x00}, 0},
+        {"lengthOne", joined({example, {0x00, 0x01, 0x00}}), 7},
+        {"runsPastCount", {0x00, 0x09, 0x01, 0x02, 0x03, 0xFA, 0xFF}, 0},
+        {"largestLengthRunsPast", joined({example, {0xFF, 0xFF, 0x00, 0x00}}), 7},
+        {"loneTrailingByte", joined({example, {0x00}}), 7},
+        {"checkWordCutByCount", joined({example, {0x00, 0x03, 0x01, 0xFF}}), 7},
+        // Sound as far as the count goes, but the check word's high byte lies beyond it.
+        {"checkHighByteBeyondCount", {0x00, 0x03, 0x01, 0xFF}, 0},
+        {"oneRecordFillsAFullKit", record(payloadOf(65531, 3)), -1},
+        {"fullKitEndsWithLoneByte", joined({record(payloadOf(65530, 3)), {0x00}}), 65534},
+    };
+}
+
+void PrintTo(const WalkCase &c, std::ostream *os) { *os << c.name; }
+
+class RecordWalk : public testing::TestWithParam<WalkCase> {};
+
+TEST_P(RecordWalk, FindsTheFirstBadRecord) {
+    const WalkCase &c = GetParam();
+    EXPECT_EQ(firstBad(c.bytes), c.firstBad);
+    auto image = imageOf(c.bytes, 0x00);
+    testing::internal::CaptureStdout();
+    bool valid = validateKit(*image);
+    std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(valid, c.firstBad < 0);
+    EXPECT_EQ(output, valid ? "" : "Error: The upgrade file is error!\n\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kit, RecordWalk, testing::ValuesIn(walkCases()),
+                         [](const testing::TestParamInfo<WalkCase> &p) { return std::string(p.param.name); });
+
+TEST(RecordCheck, SoundRecordReportsItsSize) {
+    auto image = imageOf(joined({{0xAA}, example}), 0x00);
+    RecordCheck check = checkRecord(*image, 1);
+    EXPECT_EQ(check.fault, RecordFault::none);
+    EXPECT_EQ(check.size, 7u);
+    EXPECT_EQ(check.checkWord, 0xFFFA);
+    EXPECT_EQ(recordSize(*image, 1), 7);
+}
+
+TEST(RecordCheck, NamesEachFault) {
+    struct FaultCase {
+        Bytes bytes;
+        RecordFault fault;
+    };
+    const FaultCase cases[] = {
+        {{0x00}, RecordFault::lengthCut},
+        {{0x00, 0x01, 0x00}, RecordFault::lengthTooSmall},
+        {{0x00, 0x00}, RecordFault::lengthTooSmall},
+        {{0x00, 0x06, 0x01, 0x02, 0x03, 0xFA, 0xFF}, RecordFault::runsPastEnd},
+        {{0x00, 0x05, 0x01, 0x02, 0x04, 0xFA, 0xFF}, RecordFault::badCheckWord},
+    };
+    for (const FaultCase &c : cases) {
+        for (uint8_t poison : {uint8_t{0x00}, uint8_t{0xFF}}) {
+            EXPECT_EQ(checkRecord(*imageOf(c.bytes, poison), 0).fault, c.fault) << testing::PrintToString(c.bytes);
+        }
+    }
+}
+
+// Any one byte of a record changed, to any other value, fails the kit: in the
+// length field, the payload or the check word.
+TEST(RecordCheck, EverySingleByteChangeFails) {
+    for (const Bytes &sound : {example, record(payloadOf(40, 5))}) {
+        Bytes kit = joined({record({0x10, 0x20}), sound});
+        size_t start = kit.size() - sound.size();
+        ASSERT_EQ(firstBad(kit), -1);
+        for (size_t at = start; at < kit.size(); ++at) {
+            for (int flip = 1; flip < 256; ++flip) {
+                Bytes changed = kit;
+                changed[at] = static_cast<uint8_t>(changed[at] ^ flip);
+                ASSERT_GE(firstBad(changed), static_cast<int32_t>(start)) << "byte " << at << " xor " << flip;
+            }
+        }
+    }
+}
+
+}  // namespace
