@@ -12,6 +12,7 @@ struct TextCursor {
     uint32_t length;
     uint32_t pos;
     uint32_t windowStart;  // text offset of data[0]
+    bool readFailed;
     uint8_t window[4096];
 };
 
@@ -23,6 +24,7 @@ int peek(TextCursor &cursor, uint32_t ahead) {
         cursor.pos = 0;
         cursor.length =
             kept + static_cast<uint32_t>(std::fread(cursor.window + kept, 1, sizeof cursor.window - kept, cursor.file));
+        if (std::ferror(cursor.file)) cursor.readFailed = true;
     }
     if (cursor.pos + ahead >= cursor.length) return -1;
     return cursor.data[cursor.pos + ahead];
@@ -75,6 +77,7 @@ HexTextResult readNumbers(TextCursor &cursor, KitImage &image) {
         image.bytes[image.count++] = byte;
     }
     HexTextEnd end = peek(cursor, 0) < 0 ? HexTextEnd::endOfText : HexTextEnd::notHex;
+    if (cursor.readFailed) end = HexTextEnd::readFailed;
     return {end, textOffset(cursor)};
 }
 
@@ -87,6 +90,7 @@ HexTextResult readHexText(const char *text, uint32_t length, KitImage &image) {
     cursor.length = length;
     cursor.pos = 0;
     cursor.windowStart = 0;
+    cursor.readFailed = false;
     return readNumbers(cursor, image);
 }
 
@@ -97,5 +101,6 @@ HexTextResult readHexFile(std::FILE *file, KitImage &image) {
     cursor.length = 0;
     cursor.pos = 0;
     cursor.windowStart = 0;
+    cursor.readFailed = false;
     return readNumbers(cursor, image);
 }

@@ -7,9 +7,10 @@
 
 // How the reading of a kit's text ended.
 enum class HexTextEnd {
-    endOfText,  // nothing left to read
-    notHex,     // a character that cannot begin a number; stopAt tells where
-    tooLong,    // more numbers than a kit may hold; nothing beyond the limit is stored
+    endOfText,   // nothing left to read
+    notHex,      // a character that cannot begin a number; stopAt tells where
+    tooLong,     // more numbers than a kit may hold; nothing beyond the limit is stored
+    readFailed,  // the file could not be read to its end (a folder, an I/O error)
 };
 
 struct HexTextResult {

@@ -49,8 +49,9 @@ bool loadKit(UpdateRun &run) {
     std::printf("OK: File '%s' is open.\n", run.fileName);
     HexTextResult result = readHexFile(file, run.image);
     std::fclose(file);
-    // A kit cut down to what the count can hold must never reach a device.
-    if (result.end == HexTextEnd::tooLong) {
+    // A kit cut down to what the count can hold, or to what could be read,
+    // must never reach a device.
+    if (result.end == HexTextEnd::tooLong || result.end == HexTextEnd::readFailed) {
         std::printf("Error: The upgrade file is error!\n\n");
         return false;
     }
