@@ -1,6 +1,7 @@
 #include "support/sim/sim_host.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -79,7 +80,14 @@ uint64_t currentMs() {
     return host.clock;
 }
 
-bool isSystemName(const std::string &name) { return name.compare(0, 9, "Microsoft") == 0; }
+// Letter case ignored, as the program passes over such ports.
+bool isSystemName(const std::string &name) {
+    static const char prefix[] = "microsoft";
+    if (name.size() < sizeof prefix - 1) return false;
+    for (size_t i = 0; i < sizeof prefix - 1; ++i)
+        if (std::tolower(static_cast<unsigned char>(name[i])) != prefix[i]) return false;
+    return true;
+}
 
 int firstDevicePort(const std::vector<PortSpec> &ports) {
     for (size_t i = 0; i < ports.size(); ++i)

@@ -3,11 +3,12 @@
 //
 // The host has a table of input and output ports. A peer (normally the device
 // model) is attached to the first input and output ports whose names do not
-// begin with "Microsoft". Every frame the program sends on that output is
-// recorded with its virtual time and handed to the peer; what the peer posts
-// is delivered to the program's callback on a thread of the host's own, at the
-// points the clock decides: in virtual mode Sleep(ms) advances the clock,
-// delivers everything due by then, and returns when that is done.
+// begin with "Microsoft", letter case ignored. Every frame the program sends
+// on that output is recorded with its virtual time and handed to the peer;
+// what the peer posts is delivered to the program's callback on a thread of
+// the host's own, at the points the clock decides: in virtual mode Sleep(ms)
+// advances the clock, delivers everything due by then, and returns when that
+// is done.
 #pragma once
 
 #include <cstddef>

@@ -1,0 +1,114 @@
+// Closing the ports: once each, input before output, and really released.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "midi/sysex_sender.h"
+#include "ports_fixture.h"
+#include "protocol/wire_constants.h"
+#include "run/update_run.h"
+
+namespace {
+
+const char pausePrompt[] = "Press any key to continue . . . \n";
+
+struct Side {
+    const char *name;
+    std::function<MidiStatus()> open;
+    std::function<int()> close;
+    const char *closeEntry;
+};
+
+const Side sides[] = {
+    {"input", [] { return openMidiIn(0); }, closeMidiIn, "midiInClose 0"},
+    {"output", [] { return openMidiOut(0); }, closeMidiOut, "midiOutClose 0"},
+};
+
+int countOf(const std::vector<std::string> &log, const std::string &entry) {
+    int n = 0;
+    for (const std::string &e : log) n += e == entry;
+    return n;
+}
+
+class PortClose : public PortsTest {
+  protected:
+    void SetUp() override {
+        PortsTest::SetUp();
+        sim::setSingleDevice();
+    }
+};
+
+TEST_F(PortClose, SecondCloseDoesNothing) {
+    for (const Side &side : sides) {
+        SCOPED_TRACE(side.name);
+        SetUp();
+        EXPECT_EQ(0, side.close()) << "never opened";
+        capturedStdout([&] { ASSERT_EQ(0, side.open()); });
+        EXPECT_EQ(1, side.close());
+        EXPECT_EQ(0, side.close());
+        EXPECT_EQ(1, countOf(sim::portLog(), side.closeEntry));
+        TearDown();
+    }
+}
+
+// After a close the same port opens again; on the input side this holds
+// also when the buffer was handed back after a message.
+TEST_F(PortClose, ClosedPortCanBeOpenedAgain) {
+    for (const Side &side : sides) {
+        for (bool afterMessage : {false, true}) {
+            SCOPED_TRACE(std::string(side.name) + (afterMessage ? " after a message" : ""));
+            SetUp();
+            capturedStdout([&] { ASSERT_EQ(0, side.open()); });
+            if (afterMessage) deliverNow({0xF0, 0x23, 0xF7});
+            EXPECT_EQ(1, side.close());
+            capturedStdout([&] { EXPECT_EQ(0, side.open()); });
+            const std::vector<std::string> log = sim::portLog();
+            EXPECT_EQ(1, countOf(log, side.closeEntry));
+            EXPECT_EQ(0, countOf(log, std::string(side.closeEntry) + " refused"));
+            TearDown();
+        }
+    }
+    // The reopened input receives again.
+    SetUp();
+    capturedStdout([] {
+        openMidiIn(0);
+        closeMidiIn();
+        openMidiIn(0);
+    });
+    deliverNow({0xF0, 0x1A, 0xF7});
+    EXPECT_EQ(3, mailbox.replyLength.load());
+}
+
+struct EndCase {
+    const char *name;
+    bool openIn, openOut;
+    std::vector<std::string> closes;
+};
+
+// The end of a run closes input before output, whatever is open, then pauses.
+TEST_F(PortClose, ClosingEndClosesInputThenOutputThenPauses) {
+    const EndCase cases[] = {
+        {"both open", true, true, {"midiInReset 0", "midiInClose 0", "midiOutClose 0"}},
+        {"input only", true, false, {"midiInReset 0", "midiInClose 0"}},
+        {"output only", false, true, {"midiOutClose 0"}},
+        {"none open", false, false, {}},
+    };
+    for (const EndCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        capturedStdout([&] {
+            if (c.openIn) openMidiIn(0);
+            if (c.openOut) openMidiOut(0);
+        });
+        const size_t opens = sim::portLog().size();
+        EXPECT_EQ(pausePrompt, capturedStdout(closingEnd));
+        const std::vector<std::string> log = sim::portLog();
+        EXPECT_EQ(c.closes, std::vector<std::string>(log.begin() + long(opens), log.end()));
+        EXPECT_EQ(1, sim::pauseCount());
+        EXPECT_EQ(0, closeMidiIn());
+        EXPECT_EQ(0, closeMidiOut());
+        TearDown();
+    }
+}
+
+}  // namespace

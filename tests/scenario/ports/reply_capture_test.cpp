@@ -1,0 +1,131 @@
+// What the input handler puts into the mailbox, and what it keeps out.
+#include <vector>
+
+#include "ports_fixture.h"
+
+namespace {
+
+class ReplyCapture : public PortsTest {
+  protected:
+    void SetUp() override {
+        PortsTest::SetUp();
+        sim::setSingleDevice();
+        capturedStdout([] { ASSERT_EQ(0, openMidiIn(0)); });
+    }
+};
+
+std::vector<uint8_t> sysEx(size_t length, uint8_t code) {
+    std::vector<uint8_t> bytes(length, 0x55);
+    bytes[0] = 0xF0;
+    if (length > 1) bytes[1] = code;
+    if (length > 2) bytes[length - 1] = 0xF7;
+    for (size_t i = 2; i + 1 < length; ++i) bytes[i] = static_cast<uint8_t>(i & 0x7F);
+    return bytes;
+}
+
+struct CaptureCase {
+    const char *name;
+    std::vector<uint8_t> message;
+    uint16_t length;  // what the mailbox records
+    bool isReply;
+};
+
+TEST_F(ReplyCapture, SysExMessageLandsInTheMailbox) {
+    const CaptureCase cases[] = {
+        {"handshake answer", {0xF0, 0x23, 0xF7}, 3, true},
+        {"record verdict", {0xF0, 0x1A, 0xF7}, 3, true},
+        {"start byte only", {0xF0}, 1, false},
+        {"start and code, no end", {0xF0, 0x20}, 2, true},
+        {"fills the buffer", sysEx(200, 0x1A), 200, true},
+        {"one past the buffer", sysEx(201, 0x1A), 200, true},
+        {"overlong", sysEx(300, 0x24), 200, true},
+    };
+    for (const CaptureCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        deliverNow(c.message);
+        EXPECT_EQ(1, sim::longDataDelivered());
+        ASSERT_EQ(c.length, mailbox.replyLength.load());
+        const std::vector<uint8_t> kept(c.message.begin(), c.message.begin() + c.length);
+        EXPECT_EQ(kept, mailboxBytes(c.length));
+        EXPECT_TRUE(messageWaiting());
+        EXPECT_EQ(c.isReply, replyPresent());
+        if (c.isReply) {
+            EXPECT_EQ(c.message[1], takeReplyCode());
+            EXPECT_EQ(0, mailbox.replyLength.load());
+        }
+        TearDown();
+    }
+}
+
+TEST_F(ReplyCapture, ShortMessagesNeverReachTheMailbox) {
+    const std::vector<uint8_t> shortMessages[] = {
+        {0xF8}, {0xFE}, {0x90, 0x40, 0x7F}, {0x80, 0x40, 0x00}, {0xB0, 0x07, 0x64}, {0xC0, 0x05},
+    };
+    for (const std::vector<uint8_t> &message : shortMessages) {
+        SCOPED_TRACE(int(message[0]));
+        SetUp();
+        deliverNow(message);
+        EXPECT_EQ(1, sim::shortDataDelivered());
+        EXPECT_EQ(0, mailbox.replyLength.load());
+        EXPECT_FALSE(messageWaiting());
+        // The buffer is still queued for the next SysEx message.
+        deliverNow({0xF0, 0x1A, 0xF7});
+        EXPECT_EQ(3, mailbox.replyLength.load());
+        TearDown();
+    }
+}
+
+// The buffer goes back to the platform after every message, so each one
+// arrives, and each overwrites the last whether or not it was taken.
+TEST_F(ReplyCapture, EveryMessageArrivesInTurn) {
+    deliverNow({0xF0, 0x23, 0xF7});
+    EXPECT_EQ(3, mailbox.replyLength.load());
+    deliverNow({0xF0, 0x20, 0x01, 0x02, 0xF7});
+    EXPECT_EQ(5, mailbox.replyLength.load());
+    EXPECT_EQ(0x20, takeReplyCode());
+
+    // Two at the same moment: the second is delivered right after the first.
+    sim::post({0xF0, 0x21, 0xF7});
+    sim::post({0xF0, 0x1A, 0x00, 0xF7});
+    Sleep(1);
+    EXPECT_EQ(4, sim::longDataDelivered());
+    EXPECT_EQ(0, sim::messagesDropped());
+    EXPECT_EQ(4, mailbox.replyLength.load());
+    EXPECT_EQ(0x1A, takeReplyCode());
+}
+
+TEST_F(ReplyCapture, NothingArrivesAfterClose) {
+    deliverNow({0xF0, 0x23, 0xF7});
+    mailbox.replyLength = 0;
+    ASSERT_EQ(1, closeMidiIn());
+    deliverNow({0xF0, 0x1A, 0xF7});
+    deliverNow({0xF8});
+    EXPECT_EQ(2, sim::messagesDropped());
+    EXPECT_EQ(1, sim::longDataDelivered());
+    EXPECT_EQ(0, sim::shortDataDelivered());
+    EXPECT_EQ(0, mailbox.replyLength.load());
+    const std::vector<std::string> log = {"midiInOpen 0", "midiInReset 0", "midiInClose 0"};
+    EXPECT_EQ(log, sim::portLog());
+}
+
+// A handler call that comes after the close began (the platform returning the
+// buffer, or a message in flight) must not hand the buffer back: a queued
+// buffer keeps the port from closing.
+TEST_F(ReplyCapture, LateHandlerCallAfterCloseDoesNotQueueTheBuffer) {
+    ASSERT_EQ(1, closeMidiIn());
+    HMIDIIN handle = nullptr;
+    ASSERT_EQ(MMSYSERR_NOERROR, midiInOpen(&handle, 0, 0, 0, CALLBACK_NULL));
+    uint8_t buffer[8] = {0xF0, 0x23, 0xF7};
+    MIDIHDR header = {};
+    header.lpData = reinterpret_cast<LPSTR>(buffer);
+    header.dwBufferLength = sizeof buffer;
+    ASSERT_EQ(MMSYSERR_NOERROR, midiInPrepareHeader(handle, &header, sizeof header));
+    header.dwBytesRecorded = 3;
+    header.dwFlags |= MHDR_DONE;
+    midiInHandler(handle, MIM_LONGDATA, 0, reinterpret_cast<DWORD_PTR>(&header), 0);
+    EXPECT_EQ(0u, header.dwFlags & MHDR_INQUEUE);
+    EXPECT_EQ(MMSYSERR_NOERROR, midiInClose(handle));
+}
+
+}  // namespace

@@ -1,0 +1,95 @@
+// Frames on the wire from sendSysEx, and how long it holds the caller.
+#include <vector>
+
+#include "midi/sysex_sender.h"
+#include "ports_fixture.h"
+#include "protocol/wire_constants.h"
+
+namespace {
+
+class Sender : public PortsTest {
+  protected:
+    void SetUp() override {
+        PortsTest::SetUp();
+        sim::setSingleDevice();
+        capturedStdout([] { ASSERT_EQ(0, openMidiOut(0)); });
+    }
+};
+
+// Data bytes below 0x80, as the callers supply them.
+std::vector<uint8_t> dataBytes(size_t count) {
+    std::vector<uint8_t> data(count);
+    for (size_t i = 0; i < count; ++i) data[i] = static_cast<uint8_t>((i * 5 + 0x30) & 0x7F);
+    return data;
+}
+
+std::vector<uint8_t> framed(const std::vector<uint8_t> &data) {
+    std::vector<uint8_t> frame{wire::sysExStart};
+    frame.insert(frame.end(), data.begin(), data.end());
+    frame.push_back(wire::sysExEnd);
+    return frame;
+}
+
+TEST_F(Sender, FramesUpTo46DataBytesAndRefusesMore) {
+    const uint16_t lengths[] = {0, 1, 7, 45, 46, 47, 48, 300};
+    for (uint16_t length : lengths) {
+        SCOPED_TRACE(length);
+        SetUp();
+        const std::vector<uint8_t> data = dataBytes(length);
+        EXPECT_EQ(0, sendSysEx(data.data(), length));
+        std::vector<sim::SentFrame> frames = sim::sentFrames();
+        if (length <= wire::maxFrameData) {
+            ASSERT_EQ(1u, frames.size());
+            EXPECT_EQ(length + 2u, frames[0].bytes.size());
+            EXPECT_EQ(framed(data), frames[0].bytes);
+            // Synchronous: the platform has let go of the frame on return.
+            EXPECT_EQ(0u, outHeader.dwFlags & MHDR_PREPARED);
+        } else {
+            EXPECT_TRUE(frames.empty());
+        }
+        EXPECT_EQ(0u, sim::nowMs());
+        TearDown();
+    }
+}
+
+// Each "still playing" answer costs one 100 ms sleep before the next try.
+TEST_F(Sender, WaitsWhileTheFrameIsStillPlaying) {
+    const int stillPlaying[] = {0, 1, 2, 5};
+    for (int count : stillPlaying) {
+        SCOPED_TRACE(count);
+        SetUp();
+        sim::setStillPlayingReplies(count);
+        EXPECT_EQ(0, sendSysEx(wire::handshakeMessage, wire::handshakeLength));
+        EXPECT_EQ(uint64_t(count) * 100, sim::nowMs());
+        ASSERT_EQ(1u, sim::sentFrames().size());
+        EXPECT_EQ(0u, sim::sentFrames()[0].atMs);
+        EXPECT_EQ(0u, outHeader.dwFlags & MHDR_PREPARED);
+        TearDown();
+    }
+}
+
+class VanishingDevice : public sim::Peer {
+  public:
+    bool accept = false;
+    bool onFrame(const uint8_t *, size_t, uint64_t) override { return accept; }
+};
+
+TEST_F(Sender, FailedSendIsReportedAndTheNextSendWorksAgain) {
+    VanishingDevice device;
+    sim::attachPeer(&device);
+    EXPECT_NE(0, sendSysEx(wire::handshakeMessage, wire::handshakeLength));
+    EXPECT_EQ(1u, sim::sentFrames().size());
+    // The header was left prepared; the next send prepares it again.
+    device.accept = true;
+    EXPECT_EQ(0, sendSysEx(wire::handshakeMessage, wire::handshakeLength));
+    EXPECT_EQ(2u, sim::sentFrames().size());
+    sim::attachPeer(nullptr);
+}
+
+TEST_F(Sender, SendOnAClosedPortFails) {
+    ASSERT_EQ(1, closeMidiOut());
+    EXPECT_NE(0, sendSysEx(wire::handshakeMessage, wire::handshakeLength));
+    EXPECT_TRUE(sim::sentFrames().empty());
+}
+
+}  // namespace
