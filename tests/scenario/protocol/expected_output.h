@@ -1,0 +1,64 @@
+// The updater's console texts, byte for byte, as the scenarios expect them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace expected {
+
+// Everything a run prints before the handshake, with the usual kit and ports.
+inline const std::string start =
+    "Quorlane Update V0.3 -> Tarnwick Box System\n"
+    "OK: File 'Tarnwick_Box.kit' is open.\n"
+    "MIDI IN DEVICE: USB Device\r\n"
+    "MIDI OUT DEVICE: USB Device\r\n";
+inline const std::string pause = "Press any key to continue . . . \n";
+
+inline const std::string done = "\rTransferring.. 100% done.  \n";
+inline const std::string success = "Target update successfully!\n\n";
+inline const std::string restarted =
+    "\rTransferring.. 100% done.  \n"
+    "Target update successfully!\n"
+    "\nThe System is restart, please wait!\n\n";
+
+inline const std::string outMissing = "Error: The MIDI Out of device is missing!\n\n";
+inline const std::string notResponding = "\nFailed: Target is not responding.\n\n";
+inline const std::string resetting = "Please wait the system reset and retry again!\n\n";
+inline const std::string notMatched = "Error: The device and the upgrade file is not matched!\n\n";
+
+inline const std::string crcError = "\nThe CRC of the download file is error!\n";
+inline const std::string damaged = "\nThe download file has been damaged!\n";
+inline const std::string verifyError = "\nThe download file verifies error!\n";
+inline const std::string eraseError = "\nThe MCU erases error!\n";
+inline const std::string updateError = "\nError in updating.\n";
+inline const std::string outMissingInTransfer = "\nError: The MIDI Out of device is missing!\n\n";
+
+// One redrawn progress line.
+inline std::string line(char glyph, int percent) {
+    return std::string("\r                        \rTransferring.. ") + glyph + " " + std::to_string(percent) +
+           "% done";
+}
+
+inline std::string repeat(const std::string &text, int times) {
+    std::string all;
+    for (int i = 0; i < times; ++i) all += text;
+    return all;
+}
+
+// The progress lines of records of these sizes, every one accepted at once:
+// the spinner turns through - - \ \ | | / / and the share is the acknowledged
+// bytes before the record, rounded down.
+inline std::string linesFor(const std::vector<uint16_t> &sizes) {
+    static const char glyphs[] = "--\\\\||//";
+    uint64_t total = 0, sent = 0;
+    for (uint16_t size : sizes) total += size;
+    std::string lines;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        lines += line(glyphs[i % 8], int(sent * 100 / total));
+        sent += sizes[i];
+    }
+    return lines;
+}
+
+}  // namespace expected

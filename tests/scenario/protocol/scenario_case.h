@@ -1,0 +1,54 @@
+// A scenario as a row of a table: a kit, the box's faults, and what the run
+// must show for it. One helper runs any row.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "device_model.h"
+#include "expected_output.h"
+#include "support/scenario/kit_builder.h"
+#include "support/scenario/scenario_run.h"
+
+struct ScenarioCase {
+    const char *name;
+    std::vector<uint16_t> recordSizes;  // the kit: sound records of these sizes
+    std::function<void(device::Faults &)> faults;
+    std::string body;   // the output between the port lines and the pause
+    uint64_t endMs;     // virtual time when the run is over
+    size_t frames;      // frames on the wire, handshakes included
+    size_t imageBytes;  // how much of the kit the box holds at the end
+};
+
+inline std::ostream &operator<<(std::ostream &out, const ScenarioCase &row) { return out << row.name; }
+
+inline std::string caseName(const ::testing::TestParamInfo<ScenarioCase> &info) { return info.param.name; }
+
+inline device::Faults faultsOf(const ScenarioCase &row) {
+    device::Faults faults;
+    if (row.faults) row.faults(faults);
+    return faults;
+}
+
+// Runs the row and checks the whole output, the frame count, the time and
+// the box's image; gives the run for further checks.
+inline scenario::RunResult checkScenario(const ScenarioCase &row, device::Model &model) {
+    scenario::Bytes kit = scenario::makeKit(row.recordSizes);
+    scenario::Setup setup;
+    setup.kitText = scenario::kitText(kit);
+    scenario::RunResult run = scenario::runUpdateAgainst(setup, model);
+    EXPECT_EQ(run.output, expected::start + row.body + expected::pause);
+    EXPECT_EQ(run.frames.size(), row.frames);
+    EXPECT_EQ(run.endMs, row.endMs);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.pauses, 1);
+    // Every end after the port stage closes the input port, then the output.
+    EXPECT_EQ(run.portLog, (std::vector<std::string>{"midiInOpen 0", "midiOutOpen 0", "midiInReset 0", "midiInClose 0",
+                                                     "midiOutClose 0"}));
+    EXPECT_EQ(model.image(), scenario::Bytes(kit.begin(), kit.begin() + row.imageBytes));
+    return run;
+}

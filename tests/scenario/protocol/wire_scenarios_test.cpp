@@ -1,0 +1,217 @@
+// The typical run byte for byte on the console and frame by frame on the
+// wire, the records cut into frames, the kit arriving whole, and a machine
+// whose first ports are the system's own.
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "scenario_case.h"
+#include "support/scenario/wire_trace.h"
+
+namespace {
+
+template <class Case>
+std::string nameOf(const ::testing::TestParamInfo<Case> &param) {
+    return param.param.name;
+}
+
+// Nine records of 23, 24, 4, 7, 46, 47, 5, 10 and 30 bytes: 196 bytes in 14
+// frames. Enough records for the spinner to come round to its first glyph.
+const char typicalKit[] =
+    "00 15 00 8B 16 A1 2C B7 42 CD 58 E3 6E F9 84 0F 9A 25 B0 3B C6 27 F7\n"
+    "00 16 25 B0 3B C6 51 DC 67 F2 7D 08 93 1E A9 34 BF 4A D5 60 EB 76 F2 F5\n"
+    "00 02 00 00\n"
+    "00 05 01 02 03 FA FF\n"
+    "00 2C 94 1F AA 35 C0 4B D6 61 EC 77 02 8D 18 A3 2E B9 44 CF 5A E5 70 FB 86 11 9C 27 B2 3D C8 53 DE 69 F4 7F 0A "
+    "95 20 AB 36 C1 4C D7 39 EB\n"
+    "00 2D B9 44 CF 5A E5 70 FB 86 11 9C 27 B2 3D C8 53 DE 69 F4 7F 0A 95 20 AB 36 C1 4C D7 62 ED 78 03 8E 19 A4 2F "
+    "BA 45 D0 5B E6 71 FC 87 A0 E9\n"
+    "00 03 DE 22 FF\n"
+    "00 08 03 8E 19 A4 2F BA C9 FD\n"
+    "00 1C 28 B3 3E C9 54 DF 6A F5 80 0B 96 21 AC 37 C2 4D D8 63 EE 79 04 8F 1A A5 30 BB 79 F3\n";
+
+const char typicalOutput[] =
+    "Quorlane Update V0.3 -> Tarnwick Box System\n"
+    "OK: File 'Tarnwick_Box.kit' is open.\n"
+    "MIDI IN DEVICE: USB Device\r\n"
+    "MIDI OUT DEVICE: USB Device\r\n"
+    "\r                        \rTransferring.. - 0% done"
+    "\r                        \rTransferring.. - 11% done"
+    "\r                        \rTransferring.. \\ 23% done"
+    "\r                        \rTransferring.. \\ 26% done"
+    "\r                        \rTransferring.. | 29% done"
+    "\r                        \rTransferring.. | 53% done"
+    "\r                        \rTransferring.. / 77% done"
+    "\r                        \rTransferring.. / 79% done"
+    "\r                        \rTransferring.. - 84% done"
+    "\rTransferring.. 100% done.  \n"
+    "Target update successfully!\n\n"
+    "Press any key to continue . . . \n";
+
+scenario::RunResult runTypical(device::Model &model) {
+    scenario::Setup setup;
+    setup.kitText = typicalKit;
+    return scenario::runUpdateAgainst(setup, model);
+}
+
+std::string upperHex(const scenario::Bytes &bytes) {
+    std::string text;
+    char pair[3];
+    for (uint8_t byte : bytes) {
+        std::snprintf(pair, sizeof pair, "%02X", byte);
+        text += pair;
+    }
+    return text;
+}
+
+TEST(TypicalRun, consoleOutput) {
+    device::Model model;
+    scenario::RunResult run = runTypical(model);
+    EXPECT_EQ(run.output, typicalOutput);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.pauses, 1);
+    EXPECT_EQ(model.image().size(), 196u);
+    EXPECT_EQ(model.counters().recordsWritten, 9u);
+}
+
+// The handshake at 0 ms is answered within the first 1 ms sleep; from then on
+// every frame is followed by 10 ms, and a prompt box's verdict is there when
+// the record's last sleep ends.
+TEST(TypicalRun, frameTimes) {
+    device::Model model;
+    scenario::RunResult run = runTypical(model);
+    ASSERT_EQ(run.frames.size(), 15u);
+    EXPECT_EQ(run.frames[0].atMs, 0u);
+    for (size_t i = 1; i < run.frames.size(); ++i) EXPECT_EQ(run.frames[i].atMs, 1 + 10 * (i - 1)) << "frame " << i;
+    EXPECT_EQ(run.endMs, 141u);
+}
+
+// The run's wire traffic, kept under review in fixtures/typical_run.wire.
+// After an intended change to what goes on the wire, rewrite the file with
+//   TARNWICK_UPDATE_FIXTURES=1 ctest -L scenario -R TypicalRun
+// and review its diff.
+TEST(TypicalRun, wireTraceMatchesFixture) {
+    device::Model model;
+    std::string trace = scenario::wireTrace(runTypical(model).frames);
+    const std::string path = std::string(TARNWICK_SCENARIO_FIXTURES) + "/typical_run.wire";
+    const char *update = std::getenv("TARNWICK_UPDATE_FIXTURES");
+    if (update != nullptr && std::string(update) == "1") {
+        std::ofstream(path, std::ios::binary) << trace;
+        GTEST_SKIP() << "rewrote " << path;
+    }
+    std::ifstream file(path, std::ios::binary);
+    ASSERT_TRUE(file) << "missing " << path;
+    std::stringstream kept;
+    kept << file.rdbuf();
+    EXPECT_EQ(trace, kept.str());
+}
+
+// A record goes out as 23-byte chunks in hex, a shorter chunk last.
+struct FramingCase {
+    const char *name;
+    uint16_t recordSize;
+    std::vector<size_t> dataLengths;
+};
+
+std::ostream &operator<<(std::ostream &out, const FramingCase &row) { return out << row.name; }
+
+class RecordFraming : public ::testing::TestWithParam<FramingCase> {};
+
+const FramingCase framingCases[] = {
+    {"smallest", 4, {8}},
+    {"oneFullFrame", 23, {46}},
+    {"oneByteOver", 24, {46, 2}},
+    {"twoFullFrames", 46, {46, 46}},
+    {"twoAndOneByte", 47, {46, 46, 2}},
+};
+
+TEST_P(RecordFraming, framesOfHexText) {
+    scenario::Bytes kit = scenario::makeKit({GetParam().recordSize});
+    scenario::Setup setup;
+    setup.kitText = scenario::kitText(kit);
+    device::Model model;
+    scenario::RunResult run = scenario::runUpdateAgainst(setup, model);
+    const std::vector<size_t> &lengths = GetParam().dataLengths;
+    ASSERT_EQ(run.frames.size(), 1 + lengths.size());
+    EXPECT_EQ(run.frames[0].bytes, (std::vector<uint8_t>{0xF0, 0x3C, 0x11, 0x52, 0x07, 0x68, 0x4D, 0x23, 0xF7}));
+    std::string text;
+    for (size_t i = 0; i < lengths.size(); ++i) {
+        const sim::SentFrame &frame = run.frames[1 + i];
+        EXPECT_EQ(frame.bytes.size(), lengths[i] + 2) << "frame " << i;
+        EXPECT_EQ(frame.bytes.front(), 0xF0);
+        EXPECT_EQ(frame.bytes.back(), 0xF7);
+        EXPECT_EQ(frame.atMs, 1 + 10 * i);
+        text += scenario::frameData(frame);
+    }
+    EXPECT_EQ(text, upperHex(kit));
+    EXPECT_EQ(model.image(), kit);
+}
+
+INSTANTIATE_TEST_SUITE_P(Wire, RecordFraming, ::testing::ValuesIn(framingCases), nameOf<FramingCase>);
+
+// Whatever the kit, the box ends up holding it byte for byte.
+struct DeliveryCase {
+    const char *name;
+    std::vector<uint16_t> recordSizes;
+};
+
+std::ostream &operator<<(std::ostream &out, const DeliveryCase &row) { return out << row.name; }
+
+class KitDelivery : public ::testing::TestWithParam<DeliveryCase> {};
+
+const DeliveryCase deliveryCases[] = {
+    {"empty", {}},
+    {"oneRecord", {7}},
+    {"manyRecords", scenario::sizesSummingTo(5000)},
+    {"largestInEqualRecords", std::vector<uint16_t>(255, 257)},
+    {"largestInMixedRecords", scenario::sizesSummingTo(65535)},
+    {"largestInOneRecord", {65535}},
+};
+
+TEST_P(KitDelivery, boxHoldsTheKit) {
+    const std::vector<uint16_t> &sizes = GetParam().recordSizes;
+    scenario::Bytes kit = scenario::makeKit(sizes);
+    scenario::Setup setup;
+    setup.kitText = scenario::kitText(kit);
+    device::Model model;
+    scenario::RunResult run = scenario::runUpdateAgainst(setup, model);
+    EXPECT_EQ(run.output,
+              expected::start + expected::linesFor(sizes) + expected::done + expected::success + expected::pause);
+    EXPECT_TRUE(model.image() == kit) << "the box holds " << model.image().size() << " of " << kit.size() << " bytes";
+    size_t frames = 0;
+    for (uint16_t size : sizes) frames += (size + 22u) / 23u;
+    EXPECT_EQ(run.frames.size(), 1 + frames);
+    EXPECT_EQ(run.endMs, 1 + 10 * frames);
+    EXPECT_EQ(model.counters().recordsWritten, sizes.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Wire, KitDelivery, ::testing::ValuesIn(deliveryCases), nameOf<DeliveryCase>);
+
+TEST(KitDelivery, largestKitsAreExactlyTheLimit) {
+    uint32_t equal = 0, mixed = 0;
+    for (uint16_t size : deliveryCases[3].recordSizes) equal += size;
+    for (uint16_t size : deliveryCases[4].recordSizes) mixed += size;
+    EXPECT_EQ(equal, 65535u);
+    EXPECT_EQ(mixed, 65535u);
+}
+
+// The first input port is the system's own: it is opened, passed over and
+// closed, and the box at number 1 is used.
+TEST(PortTable, systemInputPortPassedOver) {
+    scenario::Setup setup;
+    setup.kitText = typicalKit;
+    setup.inputs = {{"Microsoft GS Wavetable Synth", false}, {"USB Device", false}};
+    device::Model model;
+    scenario::RunResult run = scenario::runUpdateAgainst(setup, model);
+    std::string output = typicalOutput;
+    const std::string inLine = "MIDI IN DEVICE: USB Device\r\n";
+    output.insert(output.find(inLine), inLine);
+    EXPECT_EQ(run.output, output);
+    EXPECT_EQ(run.portLog,
+              (std::vector<std::string>{"midiInOpen 0", "midiInReset 0", "midiInClose 0", "midiInOpen 1",
+                                        "midiOutOpen 0", "midiInReset 1", "midiInClose 1", "midiOutClose 0"}));
+    EXPECT_EQ(model.image().size(), 196u);
+    EXPECT_EQ(run.frames.size(), 15u);
+}
+
+}  // namespace

@@ -1,0 +1,27 @@
+// Kits made to measure: sound records of chosen sizes, and their text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace scenario {
+
+using Bytes = std::vector<uint8_t>;
+
+// A sound record of size bytes in all (at least 4): length field, payload,
+// check word. The payload depends on seed, so records with different seeds
+// differ; it spans the whole byte range, so the hex text uses every digit.
+Bytes makeRecord(uint16_t size, uint32_t seed);
+
+// Sound records of the given sizes, in order, numbered by their seeds.
+Bytes makeKit(const std::vector<uint16_t> &sizes);
+
+// Record sizes that add up to exactly total bytes, mixed around the frame
+// size (full frames, one byte over, tiny and long records).
+std::vector<uint16_t> sizesSummingTo(uint32_t total);
+
+// The kit as a kit file holds it: hex pairs, sixteen to a line.
+std::string kitText(const Bytes &kit);
+
+}  // namespace scenario

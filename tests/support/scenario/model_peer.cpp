@@ -1,0 +1,11 @@
+#include "support/scenario/model_peer.h"
+
+namespace scenario {
+
+bool ModelPeer::onFrame(const uint8_t *frame, size_t length, uint64_t) {
+    device::FrameResult result = model_.onFrame(frame, length);
+    for (const device::Outgoing &message : result.messages) sim::post(message.bytes, message.delayMs);
+    return result.accepted;
+}
+
+}  // namespace scenario

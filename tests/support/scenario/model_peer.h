@@ -1,0 +1,19 @@
+// The device model on the simulated host: frames from the program go to the
+// model, and what it answers is posted back with the model's delays.
+#pragma once
+
+#include "device_model.h"
+#include "support/sim/sim_host.h"
+
+namespace scenario {
+
+class ModelPeer : public sim::Peer {
+  public:
+    explicit ModelPeer(device::Model &model) : model_(model) {}
+    bool onFrame(const uint8_t *frame, size_t length, uint64_t nowMs) override;
+
+  private:
+    device::Model &model_;
+};
+
+}  // namespace scenario

@@ -1,0 +1,37 @@
+// One whole run of the updater, from its entry, on the simulated host with
+// the device model as the box: in a fresh folder that holds only the kit,
+// with the program's output captured byte for byte.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device_model.h"
+#include "support/sim/sim_host.h"
+
+namespace scenario {
+
+struct Setup {
+    std::string kitName = "Tarnwick_Box.kit";
+    std::string kitText;
+    std::vector<sim::PortSpec> inputs = {{"USB Device", false}};
+    std::vector<sim::PortSpec> outputs = {{"USB Device", false}};
+};
+
+struct RunResult {
+    int exitStatus;
+    std::string output;
+    std::vector<sim::SentFrame> frames;
+    uint64_t endMs;  // virtual time when the run returned
+    std::vector<std::string> portLog;
+    int pauses;
+    int shortMessages;  // short messages that reached the program's callback
+    int longMessages;   // SysEx messages that reached it
+};
+
+// Runs the updater once against model. The host, the clock and the program's
+// mailbox start afresh; the working folder is restored and removed after.
+RunResult runUpdateAgainst(const Setup &setup, device::Model &model);
+
+}  // namespace scenario
