@@ -1,0 +1,240 @@
+// The built tarnwick-kit, run in a fresh folder of its own: round trips from
+// firmware to kit and back, the check's verdict and exit status, and every
+// refusal with its exit status and message.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A folder of its own, removed with everything in it however the test ends.
+struct TempFolder {
+    std::string path;
+    TempFolder() {
+        char name[] = "/tmp/tarnwick-kit-process-XXXXXX";
+        if (mkdtemp(name) != nullptr) path = name;
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        if (!path.empty()) fs::remove_all(path, ignored);
+    }
+    void write(const std::string &name, const std::string &bytes) const {
+        std::ofstream(path + "/" + name, std::ios::binary) << bytes;
+    }
+    std::string read(const std::string &name) const {
+        std::ifstream file(path + "/" + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+    bool has(const std::string &name) const { return fs::exists(path + "/" + name); }
+};
+
+struct Outcome {
+    int status;  // the exit status, or -1 when the program did not exit by itself
+    std::string out;
+    std::string err;
+};
+
+// Runs tarnwick-kit in the folder with standard input from /dev/null; a run
+// that outlasts its bound is killed by its own process id.
+Outcome runKit(const TempFolder &folder, const std::vector<std::string> &args) {
+    std::string outName = folder.path + "/.stdout";
+    std::string errName = folder.path + "/.stderr";
+    std::vector<char *> argv;
+    std::string program = TARNWICK_KIT_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (std::string &arg : copies) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0 || chdir(folder.path.c_str()) != 0) _exit(127);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    Outcome outcome = {-1, "", ""};
+    if (pid < 0) return outcome;
+    int status = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    pid_t done = 0;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        ADD_FAILURE() << "tarnwick-kit did not finish in time";
+    } else if (WIFEXITED(status)) {
+        outcome.status = WEXITSTATUS(status);
+    }
+    outcome.out = folder.read(".stdout");
+    outcome.err = folder.read(".stderr");
+    return outcome;
+}
+
+std::string randomBytes(size_t size, uint32_t seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char &byte : bytes) byte = static_cast<char>(generator());
+    return bytes;
+}
+
+struct Trip {
+    size_t firmwareSize;
+    std::string payload;  // --payload's value, or empty for the default
+    std::string kitName;
+};
+
+void PrintTo(const Trip &trip, std::ostream *out) {
+    *out << trip.firmwareSize << " bytes, payload '" << trip.payload << "' into " << trip.kitName;
+}
+
+class KitToolRoundTrip : public testing::TestWithParam<Trip> {};
+
+TEST_P(KitToolRoundTrip, BuildCheckExtractGivesTheFirmwareBack) {
+    const Trip &trip = GetParam();
+    TempFolder folder;
+    fs::create_directory(folder.path + "/kits");
+    std::string firmware = randomBytes(trip.firmwareSize, static_cast<uint32_t>(trip.firmwareSize));
+    folder.write("firmware.bin", firmware);
+
+    std::vector<std::string> build = {"build", "firmware.bin", "-o", trip.kitName};
+    if (!trip.payload.empty()) build.insert(build.end(), {"--payload", trip.payload});
+    Outcome built = runKit(folder, build);
+    ASSERT_EQ(built.status, 0) << built.err;
+    EXPECT_EQ(built.out.rfind(trip.kitName + ": ", 0), 0u) << built.out;
+
+    Outcome checked = runKit(folder, {"check", trip.kitName});
+    EXPECT_EQ(checked.status, 0) << checked.out;
+    EXPECT_NE(checked.out.find("\nfirst fault: none\n"), std::string::npos) << checked.out;
+    Outcome quiet = runKit(folder, {"check", "--quiet", trip.kitName});
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.out.rfind("verdict: accepted (", 0), 0u) << quiet.out;
+    EXPECT_EQ(quiet.out.find('\n'), quiet.out.size() - 1) << quiet.out;
+
+    Outcome extracted = runKit(folder, {"extract", trip.kitName, "-o", "back.bin"});
+    ASSERT_EQ(extracted.status, 0) << extracted.err;
+    EXPECT_TRUE(folder.read("back.bin") == firmware);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kits, KitToolRoundTrip,
+                         testing::Values(Trip{61440, "", "Tarnwick_Box.kit"},
+                                         Trip{61441, "256", "kits/tarnwick_box_2.KIT"},
+                                         Trip{5000, "1", "Tarnwick_Box_1.kit"}, Trip{2305, "23", "Tarnwick_Box_23.kit"},
+                                         Trip{0, "", "Tarnwick_Box_empty.kit"}));
+
+struct Refusal {
+    std::vector<std::string> args;
+    int status;
+    std::string message;  // found in standard error
+};
+
+void PrintTo(const Refusal &refusal, std::ostream *out) {
+    for (const std::string &arg : refusal.args) *out << arg << " ";
+}
+
+class KitToolRefuses : public testing::TestWithParam<Refusal> {};
+
+TEST_P(KitToolRefuses, WithStatusAndMessageAndNoFileWritten) {
+    const Refusal &refusal = GetParam();
+    TempFolder folder;
+    fs::create_directory(folder.path + "/Tarnwick_Box_folder");
+    folder.write("firmware.bin", randomBytes(1000, 1));
+    folder.write("large.bin", randomBytes(64524, 2));
+    folder.write("Tarnwick_Box_bad.kit", "00 05 01 02 03 FB FF\r\n");
+
+    Outcome outcome = runKit(folder, refusal.args);
+    EXPECT_EQ(outcome.status, refusal.status) << outcome.err;
+    EXPECT_NE(outcome.err.find(refusal.message), std::string::npos) << outcome.err;
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_FALSE(folder.has("Tarnwick_Box.kit"));
+    EXPECT_FALSE(folder.has("out.bin"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, KitToolRefuses,
+    testing::Values(
+        Refusal{{"build", "firmware.bin", "-o", "other.kit"}, 1, "does not begin with \"Tarnwick_Box\""},
+        Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box_folder/x.kit"}, 1, "does not begin with"},
+        Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box.hex"}, 1, "does not end in \".kit\""},
+        Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box.kit", "--payload", "0"}, 1, "payload size 0"},
+        Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box.kit", "--payload=-1"}, 1, "payload size -1"},
+        Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box.kit", "--payload", "65532"}, 1, "payload size 65532"},
+        Refusal{{"build", "large.bin", "-o", "Tarnwick_Box.kit"}, 1, "a kit holds at most 65535"},
+        Refusal{{"build", "missing.bin", "-o", "Tarnwick_Box.kit"}, 1, "cannot read 'missing.bin'"},
+        Refusal{{"build", "Tarnwick_Box_folder", "-o", "Tarnwick_Box.kit"}, 1, "cannot read 'Tarnwick_Box_folder'"},
+        Refusal{{"build", "firmware.bin", "-o", "none/Tarnwick_Box.kit"}, 1, "cannot write 'none/Tarnwick_Box.kit'"},
+        Refusal{{"build", "firmware.bin"}, 2, "--output is required"},
+        Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box.kit", "--payload", "many"}, 2, "--payload"},
+        Refusal{{"check", "missing.kit"}, 1, "cannot read 'missing.kit'"},
+        Refusal{{"check", "Tarnwick_Box_folder"}, 1, "cannot read 'Tarnwick_Box_folder'"},
+        Refusal{{"extract", "Tarnwick_Box_bad.kit", "-o", "out.bin"}, 1, "the record at offset 0 is not sound"},
+        Refusal{{"extract", "missing.kit", "-o", "out.bin"}, 1, "cannot read 'missing.kit'"},
+        Refusal{{}, 2, "a command is required"}, Refusal{{"unpack"}, 2, "not expected: unpack"}));
+
+TEST(KitTool, CheckStatusFollowsTheUpdatersVerdict) {
+    struct {
+        std::string name;
+        std::string text;
+        int status;
+        std::string verdict;
+    } cases[] = {
+        {"Tarnwick_Box.kit", "00 05 01 02 03 FA FF\r\n", 0, "verdict: accepted (1 record, 7 bytes)\n"},
+        {"Tarnwick_Box.kit", "", 0, "verdict: accepted (0 records, 0 bytes)\n"},
+        {"Tarnwick_Box.kit", "00 05 01 02 03 FA FF 00 02 01 00", 1,
+         "verdict: rejected: the record at offset 7 is not sound\n"},
+        {"Tarnwick_Box.kit", "00 05 01 02 03 FA", 1, "verdict: rejected: the record at offset 0 is not sound\n"},
+        {"Other.kit", "00 02 00 00", 1, "verdict: rejected: the name is refused\n"},
+        {"Tarnwick_Box.txt", "00 02 00 00", 1, "verdict: rejected: the name is refused\n"},
+    };
+    for (const auto &c : cases) {
+        TempFolder folder;
+        folder.write(c.name, c.text);
+        Outcome outcome = runKit(folder, {"check", "-q", c.name});
+        EXPECT_EQ(outcome.status, c.status) << c.name << " " << c.text;
+        EXPECT_EQ(outcome.out, c.verdict) << c.name << " " << c.text;
+        EXPECT_EQ(outcome.err, "");
+    }
+}
+
+TEST(KitTool, AnyNameWritesTheKitWithAWarning) {
+    TempFolder folder;
+    folder.write("firmware.bin", randomBytes(100, 3));
+    Outcome outcome = runKit(folder, {"build", "firmware.bin", "-o", "other.kit", "--any-name"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, "other.kit: 1 record of 256 payload bytes (the last 100), 104 kit bytes, 319 characters\n");
+    EXPECT_NE(outcome.err.find("warning: the updater will not take this kit by its name"), std::string::npos);
+    EXPECT_TRUE(folder.has("other.kit"));
+}
+
+TEST(KitTool, HelpNamesTheCommands) {
+    TempFolder folder;
+    Outcome outcome = runKit(folder, {"--help"});
+    EXPECT_EQ(outcome.status, 0);
+    for (const char *command : {"build", "check", "extract"}) {
+        EXPECT_NE(outcome.out.find(command), std::string::npos) << command;
+    }
+}
+
+}  // namespace

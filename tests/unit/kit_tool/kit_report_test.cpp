@@ -1,0 +1,169 @@
+// Checking kits: the report must agree with the updater's own loading and
+// validation on every kind of kit, and say where and why it fails.
+#include "kit_report.h"
+
+#include <stdlib.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "kit/hex_text_reader.h"
+#include "kit/kit_records.h"
+
+namespace {
+
+// A folder of its own, removed with everything in it however the test ends.
+struct TempFolder {
+    std::string path;
+    TempFolder() {
+        char name[] = "/tmp/tarnwick-kit-unit-XXXXXX";
+        if (mkdtemp(name) != nullptr) path = name;
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+    std::string write(const std::string &name, const std::string &text) const {
+        std::ofstream(path + "/" + name, std::ios::binary) << text;
+        return path + "/" + name;
+    }
+};
+
+std::string repeated(const std::string &text, size_t times) {
+    std::string all;
+    for (size_t i = 0; i < times; ++i) all += text;
+    return all;
+}
+
+// One record of the largest payload, all zeros: exactly 65,535 bytes.
+std::string largestKit() { return "FF FD " + repeated("00 ", 65531) + "00 00"; }
+
+struct KitCase {
+    const char *what;
+    std::string text;
+    int32_t firstBad;  // -1 when every record is sound
+    RecordFault fault;
+    bool accepted;
+};
+
+void PrintTo(const KitCase &kit, std::ostream *out) { *out << kit.what; }
+
+class CheckAgreesWithUpdater : public testing::TestWithParam<KitCase> {};
+
+TEST_P(CheckAgreesWithUpdater, OnFirstFaultAndVerdict) {
+    const KitCase &kit = GetParam();
+    TempFolder folder;
+    KitReport report = examineKit(folder.write("Tarnwick_Box.kit", kit.text));
+
+    // The updater's side: its reader, its refusal of an over-long kit, its walk.
+    auto image = std::make_unique<KitImage>();
+    HexTextResult reading = readHexText(kit.text.data(), static_cast<uint32_t>(kit.text.size()), *image);
+    testing::internal::CaptureStdout();
+    bool updaterAccepts = reading.end != HexTextEnd::tooLong && validateKit(*image);
+    testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(report.image->count, image->count);
+    EXPECT_EQ(report.firstBad, firstBadRecord(*image));
+    EXPECT_EQ(report.contentAccepted(), updaterAccepts);
+    EXPECT_EQ(report.accepted(), updaterAccepts);
+
+    EXPECT_EQ(report.firstBad, kit.firstBad);
+    EXPECT_EQ(report.accepted(), kit.accepted);
+    if (kit.firstBad >= 0) {
+        EXPECT_EQ(checkRecord(*report.image, static_cast<uint16_t>(kit.firstBad)).fault, kit.fault);
+        std::ostringstream out;
+        printReport(report, out);
+        EXPECT_NE(out.str().find("first fault: "), std::string::npos);
+        EXPECT_NE(out.str().find("at offset " + std::to_string(kit.firstBad) + ": its "), std::string::npos);
+    }
+}
+
+const RecordFault none = RecordFault::none;
+
+INSTANTIATE_TEST_SUITE_P(
+    Kits, CheckAgreesWithUpdater,
+    testing::Values(KitCase{"empty", "", -1, none, true}, KitCase{"one record", "00 05 01 02 03 FA FF", -1, none, true},
+                    KitCase{"lower case", "00 05 01 02 03 fa ff\r\n00 02 00 00\r\n", -1, none, true},
+                    KitCase{"no payload", "00 02 00 00", -1, none, true},
+                    KitCase{"largest kit", largestKit(), -1, none, true},
+                    KitCase{"stops at ctrl-z",
+                            "00 02 00 00\x1A"
+                            "00 01",
+                            -1, none, true},
+                    KitCase{"payload flipped", "00 05 01 02 04 FA FF", 0, RecordFault::badCheckWord, false},
+                    KitCase{"check flipped", "00 05 01 02 03 FA FE", 0, RecordFault::badCheckWord, false},
+                    KitCase{"no payload, bad check", "00 02 01 00", 0, RecordFault::badCheckWord, false},
+                    KitCase{"second bad", "00 02 00 00 00 05 01 02 03 FA 00", 4, RecordFault::badCheckWord, false},
+                    KitCase{"N of 1", "00 02 00 00 00 01 00", 4, RecordFault::lengthTooSmall, false},
+                    KitCase{"N of 0", "00 00 00 00", 0, RecordFault::lengthTooSmall, false},
+                    KitCase{"length cut", "00 02 00 00 00", 4, RecordFault::lengthCut, false},
+                    KitCase{"runs past end", "00 05 01 02 03 FA", 0, RecordFault::runsPastEnd, false},
+                    KitCase{"N over the kit", "FF FF 00 00", 0, RecordFault::runsPastEnd, false},
+                    KitCase{"bad record hidden after stop", "00 02 00 00 G 00 02 01 00", -1, none, true},
+                    // 65,536 bytes: the updater refuses a kit over the limit.
+                    KitCase{"too long", repeated("00 02 00 00 ", 16384), 65532, RecordFault::runsPastEnd, false}));
+
+TEST(KitReport, SaysWhereTheReadingStopped) {
+    TempFolder folder;
+    std::string path = folder.write("tarnwick_box_1.KIT",
+                                    "00 02 00 00\r\n\x1A"
+                                    "00 05 garbage");
+    KitReport report = examineKit(path);
+    EXPECT_EQ(report.reading.end, HexTextEnd::notHex);
+    EXPECT_EQ(report.reading.stopAt, 13u);
+    EXPECT_EQ(report.stopCharacter, 0x1A);
+    std::ostringstream out;
+    printReport(report, out);
+    EXPECT_EQ(out.str(), "kit: " + path +
+                             " (27 characters)\n"
+                             "read: 4 bytes; reading stopped at offset 13 on character 0x1A, which does not begin a "
+                             "hex number; 14 characters from there on ignored\n"
+                             "record 1: offset 0, size 4, check word 0x0000, sound\n"
+                             "first fault: none\n"
+                             "name: tarnwick_box_1.KIT: the updater accepts it\n"
+                             "verdict: accepted (1 record, 4 bytes)\n");
+}
+
+TEST(KitReport, ListsRecordsPastABadCheckWordAndNamesTheFirstFault) {
+    TempFolder folder;
+    std::string path = folder.write("Kit.kit", "00 05 01 02 03 FB FF 00 02 00 00 00 03 00");
+    std::ostringstream out;
+    printReport(examineKit(path), out);
+    EXPECT_EQ(out.str(), "kit: " + path +
+                             " (41 characters)\n"
+                             "read: 14 bytes from 41 characters, up to the end of the file\n"
+                             "record 1: offset 0, size 7, check word 0xFFFB, NOT sound: its check word is 0xFFFB but "
+                             "its payload sum 0x0006 needs 0xFFFA\n"
+                             "record 2: offset 7, size 4, check word 0x0000, sound\n"
+                             "record 3: offset 11, NOT sound: its 5 bytes run 2 bytes past the end of the kit\n"
+                             "first fault: record 1 at offset 0: its check word is 0xFFFB but its payload sum "
+                             "0x0006 needs 0xFFFA\n"
+                             "name: Kit.kit: refused: it does not begin with \"Tarnwick_Box\" (letter case ignored)\n"
+                             "verdict: rejected: the record at offset 0 is not sound; the name is refused\n");
+}
+
+TEST(KitName, AsTheUpdaterTakesIt) {
+    std::string longest = "Tarnwick_Box" + std::string(99 - 16, 'x') + ".kit";
+    struct {
+        std::string name;
+        KitNameFault fault;
+    } cases[] = {
+        {"Tarnwick_Box.kit", KitNameFault::none},
+        {"tARNWICK_bOX_v2.KiT", KitNameFault::none},
+        {longest, KitNameFault::none},
+        {"x" + longest, KitNameFault::noTag},
+        {"Tarnwick_Bo.kit", KitNameFault::noTag},
+        {"Tarnwick-Box.kit", KitNameFault::noTag},
+        {"Tarnwick_Box", KitNameFault::notKitFile},
+        {"Tarnwick_Box.kit.txt", KitNameFault::notKitFile},
+        {"Tarnwick_Box" + longest, KitNameFault::tooLong},
+    };
+    for (const auto &c : cases) EXPECT_EQ(checkKitName(c.name), c.fault) << c.name;
+}
+
+}  // namespace
