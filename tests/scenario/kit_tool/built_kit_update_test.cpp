@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "kit_builder.h"
+#include "support/scenario/scenario_run.h"
+
+namespace {
+
+struct BuiltKit {
+    const char *name;
+    size_t firmwareSize;
+    size_t payloadSize;
+};
+
+class BuiltKitUpdate : public testing::TestWithParam<BuiltKit> {};
+
+std::vector<uint8_t> randomFirmware(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::vector<uint8_t> firmware(size);
+    for (uint8_t &byte : firmware) byte = static_cast<uint8_t>(random());
+    return firmware;
+}
+
+TEST_P(BuiltKitUpdate, DeviceHoldsTheKitByteForByte) {
+    const BuiltKit &c = GetParam();
+    std::vector<uint8_t> kit = buildRecords(randomFirmware(c.firmwareSize, 7), c.payloadSize);
+    scenario::Setup setup;
+    setup.kitText = formatHexText(kit);
+    device::Model model;
+
+    scenario::RunResult run = scenario::runUpdateAgainst(setup, model);
+
+    const std::string ending =
+        "\rTransferring.. 100% done.  \nTarget update successfully!\n\n"
+        "Press any key to continue . . . \n";
+    ASSERT_GE(run.output.size(), ending.size());
+    EXPECT_EQ(run.output.substr(run.output.size() - ending.size()), ending);
+    EXPECT_EQ(model.image(), kit);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kits, BuiltKitUpdate,
+                         testing::Values(BuiltKit{"empty", 0, 256}, BuiltKit{"oneShortRecord", 10, 256},
+                                         BuiltKit{"evenRecords", 2048, 256}, BuiltKit{"shortLastRecord", 3000, 256},
+                                         BuiltKit{"oneBytePayloads", 200, 1}, BuiltKit{"frameSizedRecords", 1900, 19},
+                                         BuiltKit{"largestDefaultKit", largestFirmwareFor(256), 256}),
+                         [](const testing::TestParamInfo<BuiltKit> &kitCase) {
+                             return std::string(kitCase.param.name);
+                         });
+
+}  // namespace
