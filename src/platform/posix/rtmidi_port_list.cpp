@@ -1,0 +1,71 @@
+#include "platform/posix/rtmidi_port_list.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+const char inClientName[] = "tarnwick-update-in";
+const char outClientName[] = "tarnwick-update-out";
+
+namespace {
+
+// ALSA's "Midi Through" ports loop back whatever is sent to them: they are the
+// system's own, like the ports Windows names "Microsoft ...". The program
+// passes over ports whose product name begins with "Microsoft", so a system
+// port is reported with that prefix in front of its own name. JACK shows the
+// same ports through the a2j bridge as "a2j:Midi Through [14] (capture): ...".
+const char systemPortTag[] = "Midi Through";
+const char systemPortPrefix[] = "Microsoft ";
+
+bool startsWith(const std::string &text, const char *prefix) {
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+bool isSystemPort(MidiBackend backend, const std::string &name) {
+    if (backend == MidiBackend::system) return startsWith(name, systemPortTag);
+    return name.find(systemPortTag) != std::string::npos;
+}
+
+// ALSA and JACK names start with the client's name and a colon; JACK gives a
+// second client of the same name a suffix ("tarnwick-update-in-01").
+bool isPortOf(const std::string &name, const char *clientName) {
+    if (!startsWith(name, clientName)) return false;
+    size_t at = std::strlen(clientName);
+    if (at < name.size() && name[at] == '-') {
+        size_t digits = name.find_first_not_of("0123456789", at + 1);
+        if (digits == at + 1) return false;
+        at = digits;
+    }
+    return at < name.size() && name[at] == ':';
+}
+
+bool isOwnPort(const std::string &name) { return isPortOf(name, inClientName) || isPortOf(name, outClientName); }
+
+// Cut to what szPname holds, never inside a UTF-8 sequence.
+std::string fitProductName(std::string name) {
+    const size_t limit = MAXPNAMELEN - 1;
+    if (name.size() <= limit) return name;
+    size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+    name.resize(end);
+    return name;
+}
+
+void appendPorts(std::vector<MidiPortEntry> &entries, MidiBackend backend, const std::vector<std::string> &names) {
+    for (unsigned index = 0; index < names.size(); ++index) {
+        const std::string &name = names[index];
+        if (name.empty() || isOwnPort(name)) continue;
+        std::string productName = isSystemPort(backend, name) ? systemPortPrefix + name : name;
+        entries.push_back(MidiPortEntry{backend, index, fitProductName(productName)});
+    }
+}
+
+}  // namespace
+
+std::vector<MidiPortEntry> combinePortLists(const std::vector<std::string> &systemNames,
+                                            const std::vector<std::string> &jackNames) {
+    std::vector<MidiPortEntry> entries;
+    appendPorts(entries, MidiBackend::system, systemNames);
+    appendPorts(entries, MidiBackend::jack, jackNames);
+    return entries;
+}
