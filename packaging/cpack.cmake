@@ -1,0 +1,31 @@
+# The packages for users, made by cpack in a build folder:
+# - Linux: a Debian package of the installed programs and the README, with
+#   its run-time dependencies found by dpkg-shlibdeps (from dpkg-dev);
+# - Windows (the MinGW cross build): a zip of tarnwick-update.exe and
+#   HOW-TO-UPDATE.txt in one folder, the exe exactly as built and tested.
+set(CPACK_PACKAGE_NAME tarnwick)
+set(CPACK_PACKAGE_VENDOR "Tarnwick Box maintainers")
+set(CPACK_PACKAGE_CONTACT "Tarnwick Box maintainers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware updater for the Tarnwick Box USB MIDI device")
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME tarnwick-update-${PROJECT_VERSION}-win32)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The summary above is the first line; this is the text below it.
+  string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
+      "tarnwick-update loads a firmware kit into a Tarnwick Box over MIDI System\n"
+      "Exclusive messages; tarnwick-kit builds and checks kits; tarnwick-target\n"
+      "stands in for a Tarnwick Box on the MIDI system, for trying things out.")
+  set(CPACK_STRIP_FILES ON)
+endif()
+
+include(CPack)

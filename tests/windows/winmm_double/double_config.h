@@ -1,0 +1,48 @@
+// What the test asks of the stand-in winmm, read from the environment of the
+// program under test (Wine hands the Unix environment on):
+//
+//   TARNWICK_TEST_PORTS     port names by device number, separated by "|",
+//                           the same table for input and output; a name that
+//                           begins with "!" is held by another program and
+//                           cannot be opened. Default: "Tarnwick Box".
+//   TARNWICK_TEST_FAULTS    the box's faults, comma-separated (see below).
+//   TARNWICK_TEST_IMAGE     file that receives the image the box has written.
+//   TARNWICK_TEST_COUNTERS  file that receives what the box has seen and how
+//                           many ports are open, as "frames=F handshakes=H
+//                           attempts=A written=W open=P"; it appears with the
+//                           first port opened.
+//
+// The box sits behind every port whose name begins with "Tarnwick"; other
+// ports take frames and never answer.
+//
+// Faults: "silent", "latency=MS", "handshake=HH" (the code the handshake is
+// answered with), "verdicts=HH/HH/..." (codes for record attempts 1, 2, ...),
+// "final-size=N" (0x77 once the image holds N bytes), "silent-after=N"
+// (records), "fail-after=N" (frames). Codes in hex, counts in decimal.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "device_model.h"
+
+namespace winmm_double {
+
+struct PortEntry {
+    std::string name;
+    bool held;  // another program has it: every open fails
+    bool box;   // the Tarnwick Box is behind it
+};
+
+struct Config {
+    std::vector<PortEntry> ports;
+    device::Faults faults;
+    std::string imagePath;
+    std::string countersPath;
+};
+
+// Reads the configuration; a setting it cannot read ends the process with a
+// message on standard error, so that a mistyped test fails loudly.
+Config readConfig();
+
+}  // namespace winmm_double
