@@ -1,0 +1,97 @@
+// The kit reader against the C library's own "%2X" loop, over the same
+// 128 KiB of kit text in the same run. The summary divides the rates.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <string>
+
+#include "bench_kit.h"
+#include "kit/hex_text_reader.h"
+
+namespace {
+
+constexpr size_t readerTextBytes = 128 * 1024;
+
+// Each is repeated and the summary takes the medians, which other load on the
+// machine moves least.
+
+// The largest kit's text, cut to 128 KiB; a kit file of that size in a
+// folder of its own.
+struct ReaderText {
+    std::string text;
+    std::string folder;
+    std::string path;
+
+    ReaderText() {
+        text = bench::kitText(bench::buildKit(bench::largestKitBytes, bench::benchPayloadBytes));
+        text.resize(readerTextBytes);
+        folder = bench::makeTempFolder("tarnwick-bench-reader");
+        path = folder + "/Tarnwick_Box.kit";
+        if (folder.empty() || !bench::writeFile(path, text)) path.clear();
+    }
+    ~ReaderText() { bench::removeFolder(folder); }
+};
+
+const ReaderText &readerText() {
+    static ReaderText shared;
+    return shared;
+}
+
+KitImage image;
+
+std::FILE *openText(benchmark::State &state) {
+    const ReaderText &shared = readerText();
+    std::FILE *file = shared.path.empty() ? nullptr : std::fopen(shared.path.c_str(), "rb");
+    if (file == nullptr) state.SkipWithError("cannot write or open the kit text");
+    return file;
+}
+
+void finish(benchmark::State &state) {
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(readerTextBytes));
+    state.counters["kit_bytes"] = image.count;
+}
+
+void BM_KitReader_readHexText(benchmark::State &state) {
+    const std::string &text = readerText().text;
+    for (auto _ : state) {
+        HexTextResult result = readHexText(text.data(), uint32_t(text.size()), image);
+        benchmark::DoNotOptimize(result);
+        benchmark::ClobberMemory();
+    }
+    finish(state);
+}
+
+void BM_KitReader_readHexFile(benchmark::State &state) {
+    std::FILE *file = openText(state);
+    if (file == nullptr) return;
+    for (auto _ : state) {
+        std::rewind(file);
+        HexTextResult result = readHexFile(file, image);
+        benchmark::DoNotOptimize(result);
+        benchmark::ClobberMemory();
+    }
+    std::fclose(file);
+    finish(state);
+}
+
+// The baseline: one fscanf call per number, as a plain C program reads a kit.
+void BM_KitReader_fscanfBaseline(benchmark::State &state) {
+    std::FILE *file = openText(state);
+    if (file == nullptr) return;
+    for (auto _ : state) {
+        std::rewind(file);
+        image.count = 0;
+        unsigned value = 0;
+        while (image.count < kitMaxBytes && std::fscanf(file, "%2X", &value) == 1)
+            image.bytes[image.count++] = uint8_t(value);
+        benchmark::ClobberMemory();
+    }
+    std::fclose(file);
+    finish(state);
+}
+
+}  // namespace
+
+BENCHMARK(BM_KitReader_fscanfBaseline)->Repetitions(5)->ReportAggregatesOnly(true)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KitReader_readHexText)->Repetitions(5)->ReportAggregatesOnly(true)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KitReader_readHexFile)->Repetitions(5)->ReportAggregatesOnly(true)->Unit(benchmark::kMicrosecond);
