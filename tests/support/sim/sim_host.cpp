@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/posix/monotonic_sleep.h"
 
 struct HMIDIIN__ {};
 struct HMIDIOUT__ {};
@@ -476,7 +477,7 @@ void Sleep(DWORD dwMilliseconds) {
     std::unique_lock<std::mutex> held(host.lock);
     if (host.mode == sim::ClockMode::realTime) {
         held.unlock();
-        std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+        sleepMonotonic(dwMilliseconds);
         return;
     }
     host.clock += dwMilliseconds;
