@@ -132,7 +132,7 @@ HexTextResult readHexText(const char *text, uint32_t length, KitImage &image) {
 }
 
 HexTextResult readHexFile(std::FILE *file, KitImage &image) {
-    static uint8_t window[65536];
+    static uint8_t window[hexFileBlockSize];
     TextCursor cursor = {};
     cursor.file = file;
     cursor.data = window;

@@ -24,5 +24,6 @@ struct HexTextResult {
 // place of one digit and "-" negates; the low 8 bits of each value are kept.
 HexTextResult readHexText(const char *text, uint32_t length, KitImage &image);
 
-// The same over an open file, read untranslated.
+// The same over an open file, read untranslated, in blocks of this size.
+constexpr uint32_t hexFileBlockSize = 65536;
 HexTextResult readHexFile(std::FILE *file, KitImage &image);

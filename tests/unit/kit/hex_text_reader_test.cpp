@@ -111,11 +111,11 @@ TEST_P(HexTextRules, FromMemoryAndFromFile) {
 INSTANTIATE_TEST_SUITE_P(Kit, HexTextRules, testing::ValuesIn(textCases),
                          [](const testing::TestParamInfo<TextCase> &p) { return std::string(p.param.name); });
 
-// The file is read through a 4,096-byte window: numbers, prefixes and signs
-// cut by the window's edge must read as they do from memory.
+// The file is read through a window of hexFileBlockSize bytes: numbers,
+// prefixes and signs cut by the window's edge must read as they do from memory.
 TEST(HexTextFile, NumbersAcrossTheWindowEdgeReadAsFromMemory) {
     const std::string tail = "0x1F -1 +5 0A1B2C 7 -0x2 \r\n ab";
-    for (size_t pad = 4085; pad <= 4100; ++pad) {
+    for (size_t pad = hexFileBlockSize - 11; pad <= hexFileBlockSize + 4; ++pad) {
         for (const char *filler : {" ", "0"}) {
             SCOPED_TRACE(testing::Message() << "pad " << pad << " filler '" << filler << "'");
             std::string text;
@@ -134,13 +134,13 @@ TEST(HexTextFile, NumbersAcrossTheWindowEdgeReadAsFromMemory) {
 
 TEST(HexTextFile, StopsWhereTheTextStopsBeyondTheFirstWindow) {
     std::string text;
-    for (int i = 0; i < 3000; ++i) text += "5A ";
+    for (int i = 0; i < 30000; ++i) text += "5A ";
     text += "Q 01";
     auto image = freshImage();
     HexTextResult result = readFile(text, *image);
-    EXPECT_EQ(image->count, 3000);
+    EXPECT_EQ(image->count, 30000);
     EXPECT_EQ(result.end, HexTextEnd::notHex);
-    EXPECT_EQ(result.stopAt, 9000u);
+    EXPECT_EQ(result.stopAt, 90000u);
 }
 
 // 65,535 numbers fill a kit; one more is refused without being stored.
