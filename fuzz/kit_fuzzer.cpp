@@ -1,0 +1,144 @@
+// Fuzzes the kit's text reader and its record walk with arbitrary file
+// contents.
+//
+// What must hold for every input:
+// - the reader never stores beyond the 65,535 bytes a kit may hold, keeps
+//   count within them, and reports where it stopped inside the text;
+// - reading the text from memory and from a file gives the same bytes, the
+//   same end and the same stop offset;
+// - the record walk ends, never reads a byte at or beyond count (the storage
+//   after count is poisoned while it runs), and agrees with a walk made here
+//   with checkRecord alone; a kit it passes is a chain of sound records that
+//   ends exactly at count, with recordSize giving each record's size.
+//
+// The file is read in blocks of 64 KiB. An input that begins with '~' (which
+// ends a kit's text at once, so nothing is lost) puts the rest of it across a
+// block's edge: white space fills the first block, and the second byte
+// chooses where the rest begins, up to 48 characters either side of the edge.
+//
+// Such an input costs a hundred short ones, so the fuzzer is run with
+// -entropic_scale_per_exec_time=1 to spend its time by cost. The reader stops
+// at the limit of a kit only after some 131,000 characters of text; the unit
+// tests read to the limit and past it, the fuzzer does not.
+#include <sanitizer/asan_interface.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "kit/hex_text_reader.h"
+#include "kit/kit_records.h"
+
+namespace {
+
+constexpr size_t fileBlockSize = 65536;
+
+void require(bool holds, const char *what) {
+    if (holds) return;
+    std::fprintf(stderr, "kit fuzzer: %s\n", what);
+    std::abort();
+}
+
+bool isWhiteSpace(char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
+
+KitImage &imageFromMemory() {
+    static KitImage *image = new KitImage;
+    return *image;
+}
+
+KitImage &imageFromFile() {
+    static KitImage *image = new KitImage;
+    return *image;
+}
+
+void poisonFrom(KitImage &image, uint32_t from) {
+    ASAN_POISON_MEMORY_REGION(image.bytes + from, kitStorageSize - from);
+}
+
+void unpoison(KitImage &image) { ASAN_UNPOISON_MEMORY_REGION(image.bytes, kitStorageSize); }
+
+void checkReading(const std::vector<char> &text, const HexTextResult &result, const KitImage &image) {
+    require(image.count <= kitMaxBytes, "count beyond the limit of a kit");
+    require(result.stopAt <= text.size(), "stop offset beyond the text");
+    switch (result.end) {
+    case HexTextEnd::endOfText: require(result.stopAt == text.size(), "end of text reported before the end"); break;
+    case HexTextEnd::notHex:
+        require(result.stopAt < text.size() && !isWhiteSpace(text[result.stopAt]),
+                "stopped at white space or at the end, reported as another character");
+        break;
+    case HexTextEnd::tooLong: require(image.count == kitMaxBytes, "too long reported below the limit"); break;
+    case HexTextEnd::readFailed: require(false, "a read failure reported for text in memory"); break;
+    }
+}
+
+HexTextResult readThroughFile(std::vector<char> &text, KitImage &image) {
+    // glibc takes a size of 0 as well: an empty text is read as a file too.
+    std::FILE *file = fmemopen(text.data(), text.size(), "rb");
+    require(file != nullptr, "fmemopen failed");
+    HexTextResult result = readHexFile(file, image);
+    std::fclose(file);
+    return result;
+}
+
+// The walk as the record format states it, one checkRecord at a time.
+int32_t walkRecords(const KitImage &image) {
+    uint32_t offset = 0;
+    while (offset < image.count) {
+        RecordCheck check = checkRecord(image, static_cast<uint16_t>(offset));
+        if (check.fault != RecordFault::none) return static_cast<int32_t>(offset);
+        require(check.size >= 4 && check.sum == 0, "a record passed without room for its check word or unsound");
+        require(recordSize(image, static_cast<uint16_t>(offset)) == check.size, "recordSize disagrees");
+        offset += check.size;
+    }
+    require(offset == image.count, "a sound chain does not end at count");
+    return -1;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    // validateKit prints its verdict; the fuzzer's own reports go to stderr.
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    // An exactly sized copy, so that a read past the text's end is caught.
+    std::vector<char> text;
+    if (size >= 2 && data[0] == '~') {
+        // White space is the cheapest filler to read.
+        text.assign(fileBlockSize - 48 + data[1] % 96, data[1] & 0x80 ? '\n' : ' ');
+        text.insert(text.end(), data + 2, data + size);
+    } else {
+        text.assign(data, data + size);
+    }
+    text.shrink_to_fit();
+
+    KitImage &image = imageFromMemory();
+    KitImage &fromFile = imageFromFile();
+    poisonFrom(image, kitMaxBytes);
+    poisonFrom(fromFile, kitMaxBytes);
+    HexTextResult result = readHexText(text.data(), static_cast<uint32_t>(text.size()), image);
+    HexTextResult fileResult = readThroughFile(text, fromFile);
+    unpoison(image);
+    unpoison(fromFile);
+
+    checkReading(text, result, image);
+    require(fileResult.end == result.end, "file and memory end differently");
+    require(fileResult.stopAt == result.stopAt, "file and memory stop at different offsets");
+    require(fromFile.count == image.count, "file and memory read different counts");
+    require(std::memcmp(fromFile.bytes, image.bytes, image.count) == 0, "file and memory read different bytes");
+
+    poisonFrom(image, image.count);
+    int32_t firstBad = firstBadRecord(image);
+    bool passed = validateKit(image);
+    int32_t walked = walkRecords(image);
+    unpoison(image);
+
+    require(firstBad == walked, "firstBadRecord disagrees with the record-by-record walk");
+    require(passed == (firstBad < 0), "validateKit disagrees with firstBadRecord");
+    require(firstBad < static_cast<int32_t>(image.count), "a bad record reported at or beyond count");
+    return 0;
+}

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The tests again under the sanitizers, each build in a folder of its own:
+# - AddressSanitizer with UndefinedBehaviorSanitizer (leaks included) over the
+#   unit, scenario and process tests;
+# - ThreadSanitizer over the scenario tests and the realmidi tests.
+# Nothing recovers from a report, and every report is written to a log folder
+# that is checked after the tests: a report from a program that a test starts
+# (the built tarnwick-update) fails the step even when that test does not look
+# at the exit status. Built with clang: GCC's UndefinedBehaviorSanitizer
+# writes its reports to standard error only, never to the log folder.
+set -euo pipefail
+# shellcheck source=lib/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
+
+# jackd and the JACK headers for the realmidi tests.
+ensure_packages "${build_packages[@]}" clang libclang-rt-14-dev jackd2 libjack-jackd2-dev
+
+# build_and_test <name> <sanitizers> <ctest labels>
+build_and_test() {
+  local name=$1 sanitizers=$2 labels=$3
+  local build_dir=$repo_root/build-$name
+  local logs=$build_dir/sanitizer-logs
+  local started=$SECONDS
+  echo "-- $name: -fsanitize=$sanitizers, tests labelled $labels"
+  cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE= \
+    -DCMAKE_CXX_FLAGS="-O1" -DTARNWICK_SANITIZE="$sanitizers" >/dev/null
+  cmake --build "$build_dir" -j2
+  rm -rf "$logs"
+  mkdir -p "$logs"
+  local status=0
+  (
+    cd "$build_dir"
+    export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:log_path=$logs/asan"
+    export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$logs/ubsan"
+    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$logs/tsan"
+    # No test may hang the step: each is stopped after ten minutes at most.
+    ctest --output-on-failure -j2 --timeout 600 -L "$labels"
+  ) || status=1
+  if compgen -G "$logs/*" >/dev/null; then
+    echo "-- $name: sanitizer reports:"
+    cat "$logs"/*
+    status=1
+  fi
+  echo "-- $name: $((SECONDS - started)) s"
+  return $status
+}
+
+failed=0
+build_and_test sanitize-address address,undefined 'unit|scenario|process' || failed=1
+build_and_test sanitize-thread thread 'scenario|realmidi' || failed=1
+exit $failed

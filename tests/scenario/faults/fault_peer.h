@@ -1,0 +1,54 @@
+// The device model on the simulated host, with its answers to one frame
+// reshaped the way a misbehaving box or a noisy line would send them:
+// padded past the updater's buffer, repeated in a burst, surrounded by short
+// messages. Faults the model has knobs for are set on the model itself.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device_model.h"
+#include "support/sim/sim_host.h"
+
+namespace faults {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Reshaping {
+    uint32_t frame = 0;         // the frame (from 1) whose answers are reshaped; 0: none
+    size_t padTo = 0;           // each answer padded to this many bytes, F0 .. F7 included
+    int copies = 1;             // each answer sent this many times, 1 ms apart
+    bool shortsAround = false;  // real-time and channel messages with each answer
+};
+
+class FaultPeer : public sim::Peer {
+  public:
+    FaultPeer(device::Model &model, const Reshaping &reshaping) : model_(model), reshaping_(reshaping) {}
+    bool onFrame(const uint8_t *frame, size_t length, uint64_t nowMs) override;
+    // Short messages posted so far.
+    int shortsPosted() const { return shortsPosted_; }
+
+  private:
+    void post(const Bytes &bytes, uint32_t delayMs);
+
+    device::Model &model_;
+    Reshaping reshaping_;
+    uint32_t frames_ = 0;
+    int shortsPosted_ = 0;
+};
+
+struct RunResult {
+    std::string output;
+    std::vector<sim::SentFrame> frames;
+    uint64_t endMs;
+    std::vector<std::string> portLog;
+    int pauses;
+    int shortMessages;  // short messages that reached the program's callback
+};
+
+// One run of the updater from its entry, in a fresh folder holding only the
+// kit, against the peer; the host, the clock and the mailbox start afresh.
+RunResult runUpdateWith(const std::string &kitText, sim::Peer &peer);
+
+}  // namespace faults
