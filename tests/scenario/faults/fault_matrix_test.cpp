@@ -12,6 +12,7 @@
 #include "device_model.h"
 #include "fault_peer.h"
 #include "support/scenario/kit_builder.h"
+#include "support/scenario/scenario_run.h"
 
 namespace {
 
@@ -150,7 +151,9 @@ TEST_P(FaultMatrix, EndsWithItsMessagePortsClosedOnTime) {
     faults::FaultPeer peer(model, reshaping);
     scenario::Bytes kit = scenario::makeKit(recordSizes);
 
-    faults::RunResult run = faults::runUpdateWith(scenario::kitText(kit), peer);
+    scenario::Setup setup;
+    setup.kitText = scenario::kitText(kit);
+    scenario::RunResult run = scenario::runUpdateWith(setup, peer);
 
     EXPECT_EQ(run.output, start + row.body + pause);
     EXPECT_EQ(run.endMs, row.endMs);

@@ -1,17 +1,5 @@
 #include "fault_peer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <stdexcept>
-
-#include "midi/reply_mailbox.h"
-#include "run/update_run.h"
-
 namespace faults {
 
 namespace {
@@ -56,70 +44,6 @@ bool FaultPeer::onFrame(const uint8_t *frame, size_t length, uint64_t) {
 void FaultPeer::post(const Bytes &bytes, uint32_t delayMs) {
     if (!bytes.empty() && bytes[0] != 0xF0) ++shortsPosted_;
     sim::post(bytes, delayMs);
-}
-
-namespace {
-
-// A private folder made current for the run, gone afterwards.
-class RunFolder {
-  public:
-    RunFolder() : previous_(std::filesystem::current_path()) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-faults-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-        std::filesystem::current_path(path_);
-    }
-    ~RunFolder() {
-        std::error_code ignored;
-        std::filesystem::current_path(previous_, ignored);
-        std::filesystem::remove_all(path_, ignored);
-    }
-    RunFolder(const RunFolder &) = delete;
-    RunFolder &operator=(const RunFolder &) = delete;
-
-  private:
-    std::filesystem::path previous_, path_;
-};
-
-std::string readAll(std::FILE *file) {
-    std::string text;
-    std::rewind(file);
-    char block[4096];
-    size_t got;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, got);
-    return text;
-}
-
-}  // namespace
-
-RunResult runUpdateWith(const std::string &kitText, sim::Peer &peer) {
-    RunFolder folder;
-    std::ofstream("Tarnwick_Box.kit", std::ios::binary) << kitText;
-    sim::reset();
-    mailbox.replyLength = 0;
-    sim::setSingleDevice();
-    sim::attachPeer(&peer);
-
-    std::fflush(stdout);
-    std::FILE *capture = std::tmpfile();
-    int saved = dup(STDOUT_FILENO);
-    if (capture == nullptr || saved < 0) throw std::runtime_error("cannot capture standard output");
-    dup2(fileno(capture), STDOUT_FILENO);
-    runUpdate();
-    std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-
-    RunResult result;
-    result.output = readAll(capture);
-    std::fclose(capture);
-    sim::attachPeer(nullptr);
-    result.frames = sim::sentFrames();
-    result.endMs = sim::nowMs();
-    result.portLog = sim::portLog();
-    result.pauses = sim::pauseCount();
-    result.shortMessages = sim::shortDataDelivered();
-    return result;
 }
 
 }  // namespace faults

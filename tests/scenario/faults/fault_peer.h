@@ -38,17 +38,4 @@ class FaultPeer : public sim::Peer {
     int shortsPosted_ = 0;
 };
 
-struct RunResult {
-    std::string output;
-    std::vector<sim::SentFrame> frames;
-    uint64_t endMs;
-    std::vector<std::string> portLog;
-    int pauses;
-    int shortMessages;  // short messages that reached the program's callback
-};
-
-// One run of the updater from its entry, in a fresh folder holding only the
-// kit, against the peer; the host, the clock and the mailbox start afresh.
-RunResult runUpdateWith(const std::string &kitText, sim::Peer &peer);
-
 }  // namespace faults

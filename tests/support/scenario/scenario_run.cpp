@@ -74,7 +74,7 @@ class StdoutCapture {
 
 }  // namespace
 
-RunResult runUpdateAgainst(const Setup &setup, device::Model &model) {
+RunResult runUpdateWith(const Setup &setup, sim::Peer &peer) {
     RunFolder folder;
     {
         std::ofstream kit(setup.kitName, std::ios::binary);
@@ -85,7 +85,6 @@ RunResult runUpdateAgainst(const Setup &setup, device::Model &model) {
     mailbox.replyLength = 0;
     sim::setInputPorts(setup.inputs);
     sim::setOutputPorts(setup.outputs);
-    ModelPeer peer(model);
     sim::attachPeer(&peer);
 
     RunResult result;
@@ -100,6 +99,11 @@ RunResult runUpdateAgainst(const Setup &setup, device::Model &model) {
     result.shortMessages = sim::shortDataDelivered();
     result.longMessages = sim::longDataDelivered();
     return result;
+}
+
+RunResult runUpdateAgainst(const Setup &setup, device::Model &model) {
+    ModelPeer peer(model);
+    return runUpdateWith(setup, peer);
 }
 
 }  // namespace scenario

@@ -30,8 +30,11 @@ struct RunResult {
     int longMessages;   // SysEx messages that reached it
 };
 
-// Runs the updater once against model. The host, the clock and the program's
+// Runs the updater once against peer. The host, the clock and the program's
 // mailbox start afresh; the working folder is restored and removed after.
+RunResult runUpdateWith(const Setup &setup, sim::Peer &peer);
+
+// The same with the device model as the peer.
 RunResult runUpdateAgainst(const Setup &setup, device::Model &model);
 
 }  // namespace scenario
