@@ -1,52 +1,134 @@
 #!/usr/bin/env bash
-# Shows the updater at work: builds it, writes a small sample kit into a
-# fresh folder, and starts the updater there as a user would. Without a
-# Tarnwick Box (or another MIDI device) attached, the run ends at the port
-# stage with the missing-port message.
+# Shows the updater at work without a Tarnwick Box: builds the updater, the
+# virtual box tarnwick-target and the kit tool, makes a sample kit in a fresh
+# folder, starts the virtual box (on the ALSA sequencer when the machine has
+# one, otherwise on a private JACK server started for the purpose) and runs a
+# whole update there as a user would, the progress line live on the terminal.
+# Everything it started is ended on the way out, however it ends.
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
+# shellcheck source=lib/jack.sh
+source "$repo_root/scripts/lib/jack.sh"
 
 ensure_packages "${build_packages[@]}"
 
 build_dir=$repo_root/build-demo
 cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICK_TESTS=OFF >/dev/null
-cmake --build "$build_dir" -j2 --target tarnwick-update
+programs=(tarnwick-update tarnwick-target)
+have_kit_tool=0
+if [ -f "$repo_root/tools/kit/CMakeLists.txt" ]; then
+  programs+=(tarnwick-kit)
+  have_kit_tool=1
+fi
+cmake --build "$build_dir" -j2 --target "${programs[@]}"
 updater=$build_dir/src/tarnwick-update
+target=$build_dir/target/tarnwick-target
 
 work=$(mktemp -d /tmp/tarnwick-demo.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-
-# record BYTE...: one kit line for a record around the given payload bytes:
-# the length N (payload + 2) high byte first, the payload, then the check word
-# that brings the payload sum to 0 modulo 65,536, low byte first.
-record() {
-    local n=$(($# + 2)) sum=0 byte line
-    line=$(printf '%02X %02X' $((n >> 8)) $((n & 0xFF)))
-    for byte in "$@"; do
-        sum=$(((sum + byte) & 0xFFFF))
-        line+=$(printf ' %02X' "$byte")
-    done
-    local check=$(((0x10000 - sum) & 0xFFFF))
-    printf '%s %02X %02X\r\n' "$line" $((check & 0xFF)) $((check >> 8))
+target_pid=
+updater_pid=
+cleanup() {
+  set +e
+  stop_process "$updater_pid"
+  stop_process "$target_pid"
+  jack_stop
+  rm -rf "$work"
 }
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
 
-# A few records of made-up firmware: one full frame's worth, one just over
-# it, and two small ones.
-sample=()
-for ((i = 0; i < 19; i++)); do sample+=($(((i * 37 + 11) & 0xFF))); done
-{
-    record 0x01 0x02 0x03
-    record "${sample[@]}"
-    record "${sample[@]}" 0xC0 0xDE
-    record 0x7F 0x81
-} >"$work/Tarnwick_Box_demo.kit"
+# --- a sample kit -------------------------------------------------------------
 
-echo "== sample kit: $work/Tarnwick_Box_demo.kit"
-cat "$work/Tarnwick_Box_demo.kit"
+# Made-up firmware of 8 KiB, the same every time. Cut into records of 64 bytes
+# it makes 128 records of 3 frames each: a few seconds of progress.
+firmware_size=8192
+payload_size=64
+escapes=
+for ((i = 0; i < firmware_size; i++)); do
+  printf -v escape '\\x%02x' $(((i * 73 + (i >> 7) * 5 + 17) & 0xFF))
+  escapes+=$escape
+done
+printf '%b' "$escapes" >"$work/firmware.bin"
+
+kit=$work/Tarnwick_Box_demo.kit
+if [ "$have_kit_tool" -eq 1 ]; then
+  "$build_dir/tools/kit/tarnwick-kit" build "$work/firmware.bin" -o "$kit" --payload "$payload_size" >/dev/null
+else
+  # The same records by hand: the length N (payload + 2) high byte first, the
+  # payload, then the check word that brings the payload sum to 0 modulo
+  # 65,536, low byte first; one record to a line.
+  mapfile -t firmware < <(od -An -v -tu1 -w1 "$work/firmware.bin")
+  : >"$kit"
+  for ((offset = 0; offset < firmware_size; offset += payload_size)); do
+    chunk=("${firmware[@]:offset:payload_size}")
+    n=$((${#chunk[@]} + 2)) sum=0
+    printf -v line '%02X %02X' $((n >> 8)) $((n & 0xFF))
+    for byte in "${chunk[@]}"; do
+      sum=$(((sum + byte) & 0xFFFF))
+      printf -v line '%s %02X' "$line" "$byte"
+    done
+    check=$(((0x10000 - sum) & 0xFFFF))
+    printf '%s %02X %02X\r\n' "$line" $((check & 0xFF)) $((check >> 8)) >>"$kit"
+  done
+fi
+rm "$work/firmware.bin"
+echo "== sample kit: $kit, $firmware_size bytes of firmware in records of $payload_size"
+head -n 2 "$kit"
+echo "..."
+
+# --- the virtual Tarnwick Box ---------------------------------------------------
+
+if [ -r /dev/snd/seq ] && [ -w /dev/snd/seq ]; then
+  api=alsa
+  echo "== virtual Tarnwick Box on the ALSA sequencer"
+  if alsa_has_other_clients; then
+    echo "   note: other ALSA MIDI clients are present; the updater takes the first port that is not"
+    echo "   the system's own, which may be one of theirs rather than the virtual box's"
+  fi
+else
+  api=jack
+  server=tarnwick-demo-$$
+  echo "== no ALSA sequencer here: virtual Tarnwick Box on a private JACK server ($server)"
+  jack_start "$server" "$work/jackd.log"
+fi
+
+"$target" --api "$api" --kit "$kit" --timeout 900 >"$work/target.log" 2>&1 </dev/null &
+target_pid=$!
+for ((tries = 0; tries < 100; tries++)); do
+  grep -q ' ready: ' "$work/target.log" && break
+  kill -0 "$target_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if ! grep -q ' ready: ' "$work/target.log"; then
+  echo "== tarnwick-target did not start:"
+  cat "$work/target.log"
+  exit 1
+fi
+
+# --- the update -----------------------------------------------------------------
+
 echo "== tarnwick-update, started in $work"
-# The updater waits for a key at the end; without a terminal it goes on at once.
+# The updater waits for a key at the end. On a terminal it runs in the
+# foreground, so that the key is the user's and Ctrl-C reaches it. Otherwise
+# its input is empty, so the wait ends at once, and it runs as a job of its own
+# that the clean-up can end should the script be told to stop.
 status=0
-(cd "$work" && timeout --foreground -k 5 300 "$updater") || status=$?
-echo "== exit status $status"
-[ "$status" -eq 0 ]
+if [ -t 0 ] && [ -t 1 ]; then
+  (cd "$work" && timeout --foreground -k 5 900 "$updater") || status=$?
+else
+  (cd "$work" && exec timeout -k 5 300 "$updater" </dev/null) &
+  updater_pid=$!
+  wait "$updater_pid" || status=$?
+  updater_pid=
+fi
+
+stop_process "$target_pid"
+target_pid=
+summary=$(grep ' summary: ' "$work/target.log" | sed 's/^ *[0-9.]* summary: //' || true)
+echo "== the virtual box holds: ${summary:-nothing (see its log below)}"
+if [ "$status" -ne 0 ] || [ "$stopped_status" -ne 0 ]; then
+  echo "== the update did not complete (updater status $status, tarnwick-target status $stopped_status); its log:"
+  cat "$work/target.log"
+  exit 1
+fi

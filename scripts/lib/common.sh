@@ -21,4 +21,4 @@ ensure_packages() {
   as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 }
 
-build_packages=(build-essential cmake ninja-build pkg-config librtmidi-dev libgtest-dev libgmock-dev libcli11-dev)
+build_packages=(build-essential cmake ninja-build pkg-config librtmidi-dev libgtest-dev libgmock-dev libcli11-dev jackd2 libjack-jackd2-dev)

@@ -1,0 +1,81 @@
+# shellcheck shell=bash
+# A private JACK server for the demo, the tests and the benchmarks: the dummy
+# backend (no audio hardware, no real-time scheduling) under a server name of
+# its own, so that it never meets a user's JACK server. Source this file, then:
+#
+#   jack_start NAME LOG   starts the server, waits until it takes clients and
+#                         exports JACK_DEFAULT_SERVER=NAME for every client
+#                         started afterwards; sets jack_pid
+#   jack_stop             ends it by its process id; safe to call twice
+#   stop_process PID      SIGTERM, then SIGKILL if it has not ended in time;
+#                         sets stopped_status to its exit status
+#
+# Every wait is bounded, and the functions work with "set -e" as without it.
+# The server also ends on its own after JACK_LIFETIME seconds (default 900),
+# so that nothing outlives a run that was killed before its clean-up ran.
+
+jack_pid=
+jack_name=
+stopped_status=
+
+# Ends process PID (a child of this shell) and reaps it: SIGTERM, up to
+# 5 seconds' grace, then SIGKILL.
+# shellcheck disable=SC2034 # stopped_status is for the caller
+stop_process() {
+  local pid=$1 tries
+  stopped_status=
+  [ -n "$pid" ] || return 0
+  kill -TERM "$pid" 2>/dev/null || true
+  for ((tries = 0; tries < 50; tries++)); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+  stopped_status=0
+  wait "$pid" 2>/dev/null || stopped_status=$?
+  return 0
+}
+
+jack_start() {
+  local name=$1 log=$2 tries
+  jack_name=$name
+  export JACK_DEFAULT_SERVER=$name
+  # timeout passes our SIGTERM on to jackd and ends with it.
+  timeout -k 5 "${JACK_LIFETIME:-900}" jackd --no-realtime --name "$name" -d dummy -r 48000 -p 256 \
+    </dev/null >"$log" 2>&1 &
+  jack_pid=$!
+  for ((tries = 0; tries < 100; tries++)); do
+    if ! kill -0 "$jack_pid" 2>/dev/null; then
+      wait "$jack_pid" 2>/dev/null || true
+      jack_pid=
+      echo "jackd ended at once:" >&2
+      cat "$log" >&2
+      return 1
+    fi
+    jack_lsp >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  echo "jackd took no client within 10 s:" >&2
+  cat "$log" >&2
+  jack_stop
+  return 1
+}
+
+jack_stop() {
+  [ -n "$jack_pid" ] || return 0
+  stop_process "$jack_pid"
+  jack_pid=
+  # A client that was killed leaves its semaphores behind; they carry the
+  # server's name, which no one else uses.
+  rm -f /dev/shm/jack_sem.*_"${jack_name}"_* /dev/shm/jack_"${jack_name}"_* 2>/dev/null
+  return 0
+}
+
+# True when the ALSA sequencer is there and holds clients besides its own
+# ("System", "Midi Through"): their ports would come before any JACK port in
+# the updater's port list.
+alsa_has_other_clients() {
+  [ -e /dev/snd/seq ] || return 1
+  [ -r /proc/asound/seq/clients ] || return 1
+  grep '^Client' /proc/asound/seq/clients | grep -v -e '"System"' -e '"Midi Through"' | grep -q .
+}

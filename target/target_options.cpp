@@ -1,0 +1,114 @@
+#include "target_options.h"
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+uint32_t parseCount(const std::string &text) {
+    size_t used = 0;
+    unsigned long value = 0;
+    try {
+        value = std::stoul(text, &used, 10);
+    } catch (const std::exception &) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size() || text[0] == '-' || value == 0 || value > 0xFFFFFFFFul)
+        throw std::invalid_argument("'" + text + "' is not a number from 1");
+    return static_cast<uint32_t>(value);
+}
+
+// Attempt numbers count from 1, as the box counts them.
+void addNoReply(std::map<uint32_t, device::ReplyTweak> &tweaks, const std::vector<std::string> &numbers) {
+    for (const std::string &number : numbers) tweaks[parseCount(number)].form = device::ReplyForm::none;
+}
+
+}  // namespace
+
+uint8_t parseReplyCode(const std::string &text) {
+    std::string digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits = digits.substr(2);
+    bool hex = !digits.empty() && digits.size() <= 2 &&
+               digits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    if (!hex) throw std::invalid_argument("'" + text + "' is not a reply code (hexadecimal, such as 1A or 0x1A)");
+    unsigned long value = std::stoul(digits, nullptr, 16);
+    if (value > 0x7F) throw std::invalid_argument("reply code '" + text + "' is not a SysEx data byte (00 to 7F)");
+    return static_cast<uint8_t>(value);
+}
+
+int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
+    CLI::App app{
+        "A virtual Tarnwick Box: answers tarnwick-update over virtual MIDI ports, on the ALSA sequencer or a "
+        "running JACK server, with the faults chosen below. Reply codes are hexadecimal (1A or 0x1A); attempt "
+        "numbers count from 1, resends included. Ends on Ctrl-C or SIGTERM with a summary.",
+        "tarnwick-target"};
+    app.footer(
+        "Exit status: 0 on a clean end (and, given --kit or --expect-size, an image as expected), 1 when the ports "
+        "or a file cannot be used or the image is not as expected, 2 for a wrong command line.");
+
+    std::string api = "auto";
+    app.add_option("--api", api, "MIDI system: alsa, jack, or auto (ALSA where its sequencer opens, else JACK)")
+        ->check(CLI::IsMember({"auto", "alsa", "jack"}))
+        ->capture_default_str();
+    app.add_option("--name", options.name, "Product name of the ports (at most 40 characters, no colon)")
+        ->capture_default_str();
+    app.add_option("--latency", options.faults.latencyMs, "Delay of every answer in ms")->capture_default_str();
+    std::vector<std::string> verdicts;
+    app.add_option("--verdicts", verdicts, "Codes answered to record attempts 1, 2, ... before the box's own")
+        ->delimiter(',')
+        ->type_name("CODE");
+    std::string handshakeCode;
+    app.add_option("--handshake-code", handshakeCode,
+                   "Code answered to the handshake: 15 (restarting) or a foreign product's (default 23)")
+        ->type_name("CODE");
+    uint32_t silentAfter = 0;
+    CLI::Option *silentOption = app.add_option("--silent-after", silentAfter,
+                                               "Stop answering once this many records are accepted (0: "
+                                               "right after the handshake)");
+    uint32_t finalSize = 0;
+    CLI::Option *finalOption = app.add_option(
+        "--final-size", finalSize, "Answer 77 (update complete) to the record that brings the image to this size");
+    std::vector<std::string> noReply;
+    app.add_option("--no-reply", noReply, "Record attempts left unanswered, such as 3,4")
+        ->delimiter(',')
+        ->type_name("N");
+    std::vector<std::string> noHandshakeReply;
+    app.add_option("--no-handshake-reply", noHandshakeReply, "Handshakes left unanswered, such as 1,2")
+        ->delimiter(',')
+        ->type_name("N");
+    uint32_t expectSize = 0;
+    CLI::Option *expectOption =
+        app.add_option("--expect-size", expectSize, "The image is complete when it holds this many bytes");
+    app.add_option("--kit", options.kitPath, "The image is complete when it equals this kit's bytes")
+        ->excludes(expectOption);
+    app.add_option("--save", options.savePath, "Write the accepted image to this file (raw bytes) at the end");
+    app.add_option("--timeout", options.timeoutSeconds, "End on its own after this many seconds (0: never)")
+        ->capture_default_str();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        return app.exit(e) == 0 ? exitSuccess : exitUsage;
+    }
+
+    try {
+        options.system = api == "alsa" ? MidiSystem::alsa : api == "jack" ? MidiSystem::jack : MidiSystem::automatic;
+        if (options.name.empty() || options.name.size() > 40 || options.name.find(':') != std::string::npos)
+            throw std::invalid_argument("--name: 1 to 40 characters, without a colon");
+        for (const std::string &code : verdicts) options.faults.verdictScript.push_back(parseReplyCode(code));
+        if (!handshakeCode.empty()) options.faults.handshakeCode = parseReplyCode(handshakeCode);
+        if (silentOption->count() > 0) options.faults.silentAfterRecords = silentAfter;
+        if (finalOption->count() > 0) options.faults.finalImageSize = finalSize;
+        addNoReply(options.faults.recordReplies, noReply);
+        addNoReply(options.faults.handshakeReplies, noHandshakeReply);
+        if (expectOption->count() > 0) options.expectSize = expectSize;
+    } catch (const std::invalid_argument &e) {
+        std::cerr << "tarnwick-target: error: " << e.what() << "\nRun with --help for more information.\n";
+        return exitUsage;
+    }
+    return -1;
+}

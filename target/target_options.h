@@ -1,0 +1,37 @@
+// The command line of tarnwick-target: which MIDI system to appear on, the
+// faults the box shows, and what to report and keep at the end.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "device_model.h"
+
+enum class MidiSystem { automatic, alsa, jack };
+
+struct TargetOptions {
+    MidiSystem system = MidiSystem::automatic;
+    std::string name = "Tarnwick Box";
+    device::Faults faults;
+    // What the image should come to; at most one of the two.
+    std::optional<uint32_t> expectSize;
+    std::string kitPath;
+    std::string savePath;
+    // Ends on its own after this many seconds; 0: only when told to.
+    uint32_t timeoutSeconds = 0;
+};
+
+constexpr int exitSuccess = 0;
+constexpr int exitFailure = 1;  // ports not opened, a file not used, or the image not as expected
+constexpr int exitUsage = 2;    // the command line itself is wrong
+
+// Fills options from the command line. Returns -1 to go on, or the exit
+// status when the program should end at once (--help, or an error already
+// reported on standard error).
+int parseTargetOptions(int argc, char **argv, TargetOptions &options);
+
+// "20", "0x20" and "0X20" are all the reply code 0x20: codes are written in
+// hexadecimal as everywhere in the protocol. Only SysEx data bytes (below
+// 0x80) can be sent. Throws std::invalid_argument with the reason.
+uint8_t parseReplyCode(const std::string &text);

@@ -1,0 +1,189 @@
+// tarnwick-target: a virtual Tarnwick Box on a real MIDI system. It opens two
+// virtual ports, hands every frame that arrives to the device model, sends
+// the model's answers when they are due, and reports each event on standard
+// output. Ctrl-C or SIGTERM ends it with a summary of the image it received.
+//
+// RtMidi delivers frames on its own thread; they are queued to the main
+// thread, which alone talks to the model and sends. The main thread sleeps in
+// poll() until a frame arrives, a signal comes or the next answer is due.
+#include <signal.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "device_model.h"
+#include "event_report.h"
+#include "frame_inbox.h"
+#include "kit/hex_text_reader.h"
+#include "reply_scheduler.h"
+#include "target_options.h"
+#include "virtual_ports.h"
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+
+void onStopSignal(int) {
+    stopRequested = true;
+    FrameInbox::wakeFromSignal();
+}
+
+void installStopHandlers() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+void reportError(const std::string &text) { std::cerr << "tarnwick-target: error: " << text << "\n"; }
+
+// The kit's bytes as the updater reads them.
+bool loadKit(const std::string &path, device::Bytes &bytes) {
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        reportError("cannot read '" + path + "': " + std::strerror(errno));
+        return false;
+    }
+    std::unique_ptr<KitImage> image(new KitImage());
+    HexTextResult read = readHexFile(file, *image);
+    std::fclose(file);
+    if (read.end == HexTextEnd::readFailed || read.end == HexTextEnd::tooLong) {
+        reportError("cannot read '" + path + "' as a kit");
+        return false;
+    }
+    bytes.assign(image->bytes, image->bytes + image->count);
+    return true;
+}
+
+bool saveImage(const std::string &path, const device::Bytes &image) {
+    std::FILE *file = std::fopen(path.c_str(), "wb");
+    bool saved = file != nullptr && (image.empty() || std::fwrite(image.data(), 1, image.size(), file) == image.size());
+    int error = errno;
+    if (file != nullptr && std::fclose(file) != 0) saved = false;
+    if (!saved) reportError("cannot write '" + path + "': " + std::strerror(error));
+    return saved;
+}
+
+// One line per event, stamped with the seconds since the ports opened.
+class EventLog {
+  public:
+    explicit EventLog(TargetClock::time_point start) : start_(start) {}
+    void line(const std::string &text, TargetClock::time_point when = TargetClock::now()) const {
+        double seconds = std::chrono::duration<double>(when - start_).count();
+        std::printf("%9.3f %s\n", seconds, text.c_str());
+    }
+
+  private:
+    TargetClock::time_point start_;
+};
+
+// The box at work until told to stop or its time is up.
+class Session {
+  public:
+    Session(device::Model &model, VirtualPorts &ports, FrameInbox &inbox, const EventLog &log)
+        : model_(model), ports_(ports), inbox_(inbox), log_(log) {}
+
+    void run(uint32_t timeoutSeconds) {
+        TargetClock::time_point deadline = TargetClock::now() + std::chrono::seconds(timeoutSeconds);
+        for (;;) {
+            for (ArrivedFrame &frame : inbox_.takeAll()) take(frame);
+            sendDue();
+            if (stopRequested) {
+                log_.line("stopped by a signal" + unsent());
+                return;
+            }
+            TargetClock::time_point now = TargetClock::now();
+            if (timeoutSeconds > 0 && now >= deadline) {
+                log_.line("stopped after " + std::to_string(timeoutSeconds) + " s" + unsent());
+                return;
+            }
+            int wait = scheduler_.msUntilNext(now);
+            if (timeoutSeconds > 0) {
+                auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+                if (wait < 0 || left < wait) wait = static_cast<int>(left);
+            }
+            inbox_.waitForWake(wait);
+        }
+    }
+
+  private:
+    void take(const ArrivedFrame &frame) {
+        device::Counters before = model_.counters();
+        device::FrameResult result = model_.onFrame(frame.bytes.data(), frame.bytes.size());
+        for (const std::string &text : describeFrame(model_.counters().frames, frame.bytes, result, before,
+                                                     model_.counters(), model_.image().size()))
+            log_.line(text, frame.arrival);
+        for (const device::Outgoing &message : result.messages) scheduler_.add(message, frame.arrival);
+    }
+
+    void sendDue() {
+        for (const DueReply &reply : scheduler_.takeDue(TargetClock::now())) {
+            bool sent = ports_.send(reply.bytes);
+            TargetClock::time_point now = TargetClock::now();
+            auto after = std::chrono::duration_cast<std::chrono::milliseconds>(now - reply.arrival).count();
+            log_.line("reply " + hexBytes(reply.bytes) +
+                          (sent ? " sent " + std::to_string(after) + " ms after its frame"
+                                : " not sent: the MIDI library refused it"),
+                      now);
+        }
+    }
+
+    std::string unsent() const {
+        size_t pending = scheduler_.pending();
+        return pending == 0 ? "" : ", " + std::to_string(pending) + " replies not sent";
+    }
+
+    device::Model &model_;
+    VirtualPorts &ports_;
+    FrameInbox &inbox_;
+    const EventLog &log_;
+    ReplyScheduler scheduler_;
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    // Line by line, so that a test reading the output sees each event at once.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    TargetOptions options;
+    int status = parseTargetOptions(argc, argv, options);
+    if (status >= 0) return status;
+
+    ImageExpectation expected;
+    expected.size = options.expectSize;
+    if (!options.kitPath.empty()) {
+        device::Bytes kit;
+        if (!loadKit(options.kitPath, kit)) return exitFailure;
+        expected.kit = kit;
+    }
+
+    installStopHandlers();
+    try {
+        FrameInbox inbox;
+        std::unique_ptr<VirtualPorts> ports(new VirtualPorts(options.system, options.name, inbox));
+        EventLog log(TargetClock::now());
+        device::Model model(options.faults);
+        log.line("ready: \"" + options.name + "\" on " + ports->systemName() + ", frames to \"" + ports->inPortName() +
+                 "\", replies from \"" + ports->outPortName() + "\"");
+        Session(model, *ports, inbox, log).run(options.timeoutSeconds);
+        ports.reset();
+
+        log.line(summaryLine(model.counters(), model.image(), expected));
+        bool ok = imageAsExpected(model.image(), expected);
+        if (!options.savePath.empty()) {
+            if (!saveImage(options.savePath, model.image())) return exitFailure;
+            log.line("saved " + std::to_string(model.image().size()) + " bytes to " + options.savePath);
+        }
+        return ok ? exitSuccess : exitFailure;
+    } catch (const std::runtime_error &e) {
+        reportError(e.what());
+        return exitFailure;
+    }
+}

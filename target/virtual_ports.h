@@ -1,0 +1,48 @@
+// The box's two MIDI ports, made with RtMidi as virtual ports on the ALSA
+// sequencer or on a running JACK server (never one started for the purpose).
+// Frames that arrive go to the inbox; answers go out from the main thread.
+#pragma once
+
+#include <RtMidi.h>
+
+#include <memory>
+#include <string>
+
+#include "device_model.h"
+#include "frame_inbox.h"
+#include "target_options.h"
+
+struct LibraryErrors;
+
+class VirtualPorts {
+  public:
+    // Opens both ports; throws std::runtime_error with a message for the
+    // user when it cannot. automatic takes ALSA where its sequencer opens.
+    VirtualPorts(MidiSystem system, const std::string &name, FrameInbox &inbox);
+    ~VirtualPorts();
+    VirtualPorts(const VirtualPorts &) = delete;
+    VirtualPorts &operator=(const VirtualPorts &) = delete;
+
+    // False when the library refused the message.
+    bool send(const device::Bytes &message);
+
+    // "ALSA" or "JACK", and the names other programs see the ports by.
+    const std::string &systemName() const { return systemName_; }
+    const std::string &inPortName() const { return inPortName_; }
+    const std::string &outPortName() const { return outPortName_; }
+
+  private:
+    void open(MidiSystem system, const std::string &name, FrameInbox &inbox);
+    // One try at both ports; the library's complaint, or empty when both opened.
+    std::string openPorts(RtMidi::Api api, const std::string &inClient, const std::string &outClient,
+                          FrameInbox &inbox);
+
+    // One record per direction, so that a report about one never fails the other.
+    std::unique_ptr<LibraryErrors> inErrors_;
+    std::unique_ptr<LibraryErrors> outErrors_;
+    std::unique_ptr<RtMidiIn> in_;
+    std::unique_ptr<RtMidiOut> out_;
+    std::string systemName_;
+    std::string inPortName_;
+    std::string outPortName_;
+};
