@@ -44,9 +44,12 @@ ReplyTweak tweakFor(const std::map<uint32_t, ReplyTweak> &tweaks, uint32_t numbe
 
 Model::Model(Faults faults) : faults_(std::move(faults)) {}
 
-FrameResult Model::onFrame(const uint8_t *frame, size_t length) {
+FrameResult Model::onFrame(const uint8_t *frame, size_t length, uint64_t arrivalMs) {
     FrameResult result{true, {}};
     counters_.frames++;
+    bool stalled = faults_.abandonRecordAfterMs != 0 && arrivalMs > lastFrameMs_ + faults_.abandonRecordAfterMs;
+    lastFrameMs_ = arrivalMs;
+    if (stalled && recordReceived_ != 0) startRecord();
     if (faults_.failAfterFrames && counters_.frames > *faults_.failAfterFrames) {
         result.accepted = false;
         return result;

@@ -89,6 +89,12 @@ struct Faults {
     // Resends of the record written last are written again (a box without
     // the resend rule above).
     bool writeResends = false;
+    // A record whose frames stop for longer than this is abandoned, and the
+    // next frame starts a new one, as the updater resends a record only after
+    // waiting half a second for its verdict. Without it a frame lost on the
+    // line would shift every later record. Needs the frames' arrival times;
+    // 0 turns it off.
+    uint32_t abandonRecordAfterMs = 100;
 };
 
 struct Outgoing {
@@ -116,8 +122,9 @@ class Model {
   public:
     explicit Model(Faults faults = Faults());
 
-    // One whole frame, F0 .. F7 included.
-    FrameResult onFrame(const uint8_t *frame, size_t length);
+    // One whole frame, F0 .. F7 included, with its arrival time in ms on any
+    // steady clock (always 0 where times are not known).
+    FrameResult onFrame(const uint8_t *frame, size_t length, uint64_t arrivalMs = 0);
 
     // The records written so far, in order, byte for byte.
     const Bytes &image() const { return image_; }
@@ -139,6 +146,7 @@ class Model {
     Bytes lastWritten_;
     bool greeted_ = false;
     bool mute_ = false;
+    uint64_t lastFrameMs_ = 0;
 
     // The record being collected.
     Bytes record_;

@@ -27,6 +27,10 @@
 
 namespace {
 
+uint64_t millisecondsOf(TargetClock::time_point t) {
+    return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
+}
+
 std::atomic<bool> stopRequested{false};
 
 void onStopSignal(int) {
@@ -116,7 +120,8 @@ class Session {
   private:
     void take(const ArrivedFrame &frame) {
         device::Counters before = model_.counters();
-        device::FrameResult result = model_.onFrame(frame.bytes.data(), frame.bytes.size());
+        device::FrameResult result =
+            model_.onFrame(frame.bytes.data(), frame.bytes.size(), millisecondsOf(frame.arrival));
         for (const std::string &text : describeFrame(model_.counters().frames, frame.bytes, result, before,
                                                      model_.counters(), model_.image().size()))
             log_.line(text, frame.arrival);

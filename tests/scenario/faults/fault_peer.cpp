@@ -10,9 +10,9 @@ const Bytes noteOn = {0x90, 0x3C, 0x40};
 
 }  // namespace
 
-bool FaultPeer::onFrame(const uint8_t *frame, size_t length, uint64_t) {
+bool FaultPeer::onFrame(const uint8_t *frame, size_t length, uint64_t nowMs) {
     ++frames_;
-    device::FrameResult result = model_.onFrame(frame, length);
+    device::FrameResult result = model_.onFrame(frame, length, nowMs);
     bool reshaped = frames_ == reshaping_.frame;
     for (const device::Outgoing &message : result.messages) {
         if (!reshaped) {

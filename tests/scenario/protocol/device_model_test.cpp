@@ -40,10 +40,12 @@ std::string hexOf(const Bytes &bytes) {
 
 // Each frame's answer on its own line: the messages with their delays,
 // "refused" for a frame that did not get through, "-" for silence.
-std::string transcript(device::Model &model, const std::vector<Bytes> &frames) {
+std::string transcript(device::Model &model, const std::vector<Bytes> &frames,
+                       const std::vector<uint64_t> &arrivalMs = {}) {
     std::string text;
-    for (const Bytes &bytes : frames) {
-        device::FrameResult result = model.onFrame(bytes.data(), bytes.size());
+    for (size_t f = 0; f < frames.size(); ++f) {
+        const Bytes &bytes = frames[f];
+        device::FrameResult result = model.onFrame(bytes.data(), bytes.size(), f < arrivalMs.size() ? arrivalMs[f] : 0);
         if (!result.accepted) text += "refused";
         for (size_t i = 0; i < result.messages.size(); ++i) {
             if (i != 0) text += ", ";
@@ -209,5 +211,35 @@ TEST_P(DeviceModel, answersAndImage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Frames, DeviceModel, ::testing::ValuesIn(modelCases), nameOf<ModelCase>);
+
+// The first frame of a record arrives alone (the rest lost on the line), and
+// the whole record is sent again later, as the updater does after waiting
+// for a verdict in vain.
+struct StallCase {
+    const char *name;
+    uint32_t abandonAfterMs;
+    uint64_t resendAtMs;
+    std::string answers;
+    std::string image;
+};
+
+class StalledRecord : public ::testing::TestWithParam<StallCase> {};
+
+const StallCase stallCases[] = {
+    {"abandonedAfterTheLimit", 100, 611, "F0 23 F7 @0\n-\nF0 1A F7 @0\n", "00 05 01 02 03 FA FF"},
+    {"keptWithinTheLimit", 100, 110, "F0 23 F7 @0\n-\nF0 21 F7 @0\n", ""},
+    {"keptWhenTheRuleIsOff", 0, 611, "F0 23 F7 @0\n-\nF0 21 F7 @0\n", ""},
+};
+
+TEST_P(StalledRecord, answersAndImage) {
+    Faults faults;
+    faults.abandonRecordAfterMs = GetParam().abandonAfterMs;
+    device::Model model(faults);
+    EXPECT_EQ(transcript(model, {handshake, frame("0005"), frame(sound)}, {1, 10, GetParam().resendAtMs}),
+              GetParam().answers);
+    EXPECT_EQ(hexOf(model.image()), GetParam().image);
+}
+
+INSTANTIATE_TEST_SUITE_P(Frames, StalledRecord, ::testing::ValuesIn(stallCases), nameOf<StallCase>);
 
 }  // namespace
