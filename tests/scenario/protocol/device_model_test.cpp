@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -20,9 +21,10 @@ using device::Bytes;
 using device::Faults;
 
 Bytes frame(const std::string &data) {
-    Bytes bytes = {0xF0};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    bytes.push_back(0xF7);
+    Bytes bytes(data.size() + 2);
+    bytes.front() = 0xF0;
+    std::copy(data.begin(), data.end(), bytes.begin() + 1);
+    bytes.back() = 0xF7;
     return bytes;
 }
 
