@@ -125,9 +125,11 @@ fi
 
 stop_process "$target_pid"
 target_pid=
-summary=$(grep ' summary: ' "$work/target.log" | sed 's/^ *[0-9.]* summary: //' || true)
-echo "== the virtual box holds: ${summary:-nothing (see its log below)}"
+# The box's own summary only when something went wrong: on success the
+# updater's last words stand last.
 if [ "$status" -ne 0 ] || [ "$stopped_status" -ne 0 ]; then
+  summary=$(grep ' summary: ' "$work/target.log" | sed 's/^ *[0-9.]* summary: //' || true)
+  echo "== the virtual box holds: ${summary:-nothing (see its log below)}"
   echo "== the update did not complete (updater status $status, tarnwick-target status $stopped_status); its log:"
   cat "$work/target.log"
   exit 1
