@@ -14,7 +14,8 @@
 std::string hexBytes(const device::Bytes &bytes);
 
 // What one frame did: a line for a record dropped on its arrival, the frame
-// line, then a handshake or record line when the frame completed one. before and after are the box's counters around it.
+// line, then a handshake or record line when the frame completed one. before
+// and after are the box's counters around it.
 std::vector<std::string> describeFrame(uint32_t frameNumber, const device::Bytes &frame,
                                        const device::FrameResult &result, const device::Counters &before,
                                        const device::Counters &after, size_t imageSize);

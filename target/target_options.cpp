@@ -49,8 +49,7 @@ int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
     app.footer(
         "Exit status: 0 on a clean end (and, given --kit or --expect-size, an image as expected), 1 when the ports "
         "or a file cannot be used or the image is not as expected, 2 for a wrong command line.");
-    app.set_version_flag("--version", std::string("tarnwick-target ") + TARNWICK_VERSION,
-                         "Print the version and exit");
+    app.set_version_flag("--version", std::string("tarnwick-target ") + TARNWICK_VERSION, "Print the version and exit");
     // The parser's own complaints read like the program's.
     app.failure_message([](const CLI::App *parser, const CLI::Error &e) {
         return "tarnwick-target: error: " + CLI::FailureMessage::simple(parser, e);

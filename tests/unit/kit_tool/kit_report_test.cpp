@@ -81,8 +81,9 @@ TEST_P(CheckAgreesWithUpdater, OnFirstFaultAndVerdict) {
     // The first fault is the first the updater meets: the size before any record.
     std::string firstFault = "first fault: none\n";
     if (reading.end == HexTextEnd::tooLong) {
-        firstFault = "first fault: the kit holds more than 65535 bytes; the updater refuses it before looking at its "
-                     "records\n";
+        firstFault =
+            "first fault: the kit holds more than 65535 bytes; the updater refuses it before looking at its "
+            "records\n";
     } else if (kit.firstBad >= 0) {
         firstFault = " at offset " + std::to_string(kit.firstBad) + ": its ";
     }
