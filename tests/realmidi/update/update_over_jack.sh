@@ -264,9 +264,10 @@ refused_at_start)
     "$target" "${words[@]}" >"$work/target.out" 2>"$work/target.err" </dev/null
     status=$?
     # shellcheck disable=SC2053 # the expected output may be a pattern
-    [ "$status" = "$want_status" ] && [[ $(cat "$work/target.out") == $want_out ]] &&
-      [ "$(cat "$work/target.err")" = "$want_err" ] ||
+    if [ "$status" != "$want_status" ] || [[ $(cat "$work/target.out") != $want_out ]] ||
+      [ "$(cat "$work/target.err")" != "$want_err" ]; then
       fail "tarnwick-target $args: status $status, output '$(cat "$work/target.out")', errors '$(cat "$work/target.err")'"
+    fi
   done <<CASES
 1||$error cannot write '$work/none/image.bin': No such file or directory|--api jack --save $work/none/image.bin
 1||$error '$work/bad.kit' is not a kit the updater would send: the record at offset 7 is not sound|--api jack --kit $work/bad.kit --save $work/image.bin
