@@ -116,12 +116,20 @@ else
 fi
 
 # The tools link against what the package declared; --help shows they start.
+# Their version and the package's come from the one project version.
+package_version=$(dpkg-deb -f "$deb" Version)
 for tool in "${programs[@]}"; do
     [ "$tool" = tarnwick-update ] && continue
     if timeout -k 5 30 "/usr/bin/$tool" --help </dev/null >/dev/null 2>&1; then
         pass "the installed $tool --help exits 0"
     else
         fail "the installed $tool --help fails"
+    fi
+    version=$(timeout -k 5 30 "/usr/bin/$tool" --version </dev/null 2>&1) || version="(exit status $?) $version"
+    if [ "$version" = "$tool $package_version" ]; then
+        pass "the installed $tool --version says $version, the package's version"
+    else
+        fail "the installed $tool --version says '$version', the package is $package_version"
     fi
 done
 

@@ -153,14 +153,19 @@ cp "$exe" "$double_dll" "$midi_bin/"
 
 # run_case NAME PROGRAM KIT NAME_IN_FOLDER [VAR=VALUE...]: one run of PROGRAM
 # with the given environment in a fresh folder that holds the kit under the
-# given name (no kit when KIT is "-"); its output is compared with
+# given name (no kit when KIT is "-", an empty folder of that name when it is
+# "/"); its output is compared with
 # tests/windows/expected/NAME.out. Fails when the run or the comparison did.
 run_case() {
     local name=$1 program=$2 kit=$3 kit_name=$4
     shift 4
     local dir=$work/$name out=$work/$name.out err=$work/$name.err
     mkdir "$dir"
-    [ "$kit" = - ] || cp "$cases_dir/kits/$kit" "$dir/$kit_name"
+    case $kit in
+    -) ;;
+    /) mkdir "$dir/$kit_name" ;;
+    *) cp "$cases_dir/kits/$kit" "$dir/$kit_name" ;;
+    esac
     local status=0 started=$EPOCHREALTIME
     (cd "$dir" && env "$@" timeout -k 5 "$run_timeout" wine "$program" </dev/null >"$out" 2>"$err") || status=$?
     local seconds
@@ -228,6 +233,7 @@ run_case no-kit "$exe" - - || true
 run_case sound-kit "$exe" sound.kit Tarnwick_Box.kit || true
 run_case bad-check "$exe" bad-check.kit Tarnwick_Box.kit || true
 run_case foreign-name "$exe" sound.kit Other_Device.kit || true
+run_case folder-named-as-kit "$exe" / Tarnwick_Box.kit || true
 
 # The kit: records of 27, 23 and 4 bytes, sent as 2, 1 and 1 frames after the
 # one handshake frame; progress 0, 50 and 92 percent.

@@ -105,6 +105,9 @@ struct Outgoing {
 struct FrameResult {
     bool accepted;  // false: the frame did not reach the box
     std::vector<Outgoing> messages;
+    // The bytes of a record dropped on this frame's arrival because its
+    // frames had stopped; 0 when none was.
+    uint32_t droppedRecordBytes = 0;
 };
 
 // What the box has seen, for tests and the target program's report.

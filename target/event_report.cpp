@@ -75,6 +75,10 @@ std::vector<std::string> describeFrame(uint32_t frameNumber, const device::Bytes
                                        const device::FrameResult &result, const device::Counters &before,
                                        const device::Counters &after, size_t imageSize) {
     std::vector<std::string> lines;
+    if (result.droppedRecordBytes != 0) {
+        lines.push_back("record dropped: its frames stopped after " + counted(result.droppedRecordBytes, "byte") +
+                        "; the next frame starts a new record");
+    }
     lines.push_back("frame " + std::to_string(frameNumber) + ": " + std::to_string(frame.size()) + " bytes, " +
                     frameKind(result, before, after));
     std::optional<uint8_t> code = answeredCode(result);

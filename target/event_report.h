@@ -13,8 +13,9 @@
 // Up to a dozen bytes in hex, "F0 1A F7"; longer messages end in "...".
 std::string hexBytes(const device::Bytes &bytes);
 
-// What one frame did: the frame line, then a handshake or record line when the
-// frame completed one. before and after are the box's counters around it.
+// What one frame did: a line for a record dropped on its arrival, the frame
+// line, then a handshake or record line when the frame completed one. before
+// and after are the box's counters around it.
 std::vector<std::string> describeFrame(uint32_t frameNumber, const device::Bytes &frame,
                                        const device::FrameResult &result, const device::Counters &before,
                                        const device::Counters &after, size_t imageSize);

@@ -49,6 +49,11 @@ int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
     app.footer(
         "Exit status: 0 on a clean end (and, given --kit or --expect-size, an image as expected), 1 when the ports "
         "or a file cannot be used or the image is not as expected, 2 for a wrong command line.");
+    app.set_version_flag("--version", std::string("tarnwick-target ") + TARNWICK_VERSION, "Print the version and exit");
+    // The parser's own complaints read like the program's.
+    app.failure_message([](const CLI::App *parser, const CLI::Error &e) {
+        return "tarnwick-target: error: " + CLI::FailureMessage::simple(parser, e);
+    });
 
     std::string api = "auto";
     app.add_option("--api", api, "MIDI system: alsa, jack, or auto (ALSA where its sequencer opens, else JACK)")
@@ -85,7 +90,8 @@ int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
         app.add_option("--expect-size", expectSize, "The image is complete when it holds this many bytes");
     app.add_option("--kit", options.kitPath, "The image is complete when it equals this kit's bytes")
         ->excludes(expectOption);
-    app.add_option("--save", options.savePath, "Write the accepted image to this file (raw bytes) at the end");
+    app.add_option("--save", options.savePath,
+                   "Write the accepted image to this file (raw bytes) at the end; checked at the start");
     app.add_option("--timeout", options.timeoutSeconds, "End on its own after this many seconds (0: never)")
         ->capture_default_str();
 

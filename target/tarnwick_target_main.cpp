@@ -20,7 +20,9 @@
 #include "device_model.h"
 #include "event_report.h"
 #include "frame_inbox.h"
+#include "image_file.h"
 #include "kit/hex_text_reader.h"
+#include "kit/kit_records.h"
 #include "reply_scheduler.h"
 #include "target_options.h"
 #include "virtual_ports.h"
@@ -48,7 +50,8 @@ void installStopHandlers() {
 
 void reportError(const std::string &text) { std::cerr << "tarnwick-target: error: " << text << "\n"; }
 
-// The kit's bytes as the updater reads them.
+// The kit's bytes as the updater reads them. A kit the updater would refuse
+// to send is no measure of what the box received.
 bool loadKit(const std::string &path, device::Bytes &bytes) {
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
@@ -58,21 +61,22 @@ bool loadKit(const std::string &path, device::Bytes &bytes) {
     std::unique_ptr<KitImage> image(new KitImage());
     HexTextResult read = readHexFile(file, *image);
     std::fclose(file);
-    if (read.end == HexTextEnd::readFailed || read.end == HexTextEnd::tooLong) {
+    if (read.end == HexTextEnd::readFailed) {
         reportError("cannot read '" + path + "' as a kit");
+        return false;
+    }
+    std::string refused = "'" + path + "' is not a kit the updater would send: ";
+    if (read.end == HexTextEnd::tooLong) {
+        reportError(refused + "it holds more than " + std::to_string(kitMaxBytes) + " bytes");
+        return false;
+    }
+    int32_t firstBad = firstBadRecord(*image);
+    if (firstBad >= 0) {
+        reportError(refused + "the record at offset " + std::to_string(firstBad) + " is not sound");
         return false;
     }
     bytes.assign(image->bytes, image->bytes + image->count);
     return true;
-}
-
-bool saveImage(const std::string &path, const device::Bytes &image) {
-    std::FILE *file = std::fopen(path.c_str(), "wb");
-    bool saved = file != nullptr && (image.empty() || std::fwrite(image.data(), 1, image.size(), file) == image.size());
-    int error = errno;
-    if (file != nullptr && std::fclose(file) != 0) saved = false;
-    if (!saved) reportError("cannot write '" + path + "': " + std::strerror(error));
-    return saved;
 }
 
 // One line per event, stamped with the seconds since the ports opened.
@@ -168,6 +172,14 @@ int main(int argc, char **argv) {
         if (!loadKit(options.kitPath, kit)) return exitFailure;
         expected.kit = kit;
     }
+    ImageFile saveFile;
+    if (!options.savePath.empty()) {
+        std::string error = saveFile.open(options.savePath);
+        if (!error.empty()) {
+            reportError("cannot write '" + options.savePath + "': " + error);
+            return exitFailure;
+        }
+    }
 
     installStopHandlers();
     try {
@@ -183,11 +195,16 @@ int main(int argc, char **argv) {
         log.line(summaryLine(model.counters(), model.image(), expected));
         bool ok = imageAsExpected(model.image(), expected);
         if (!options.savePath.empty()) {
-            if (!saveImage(options.savePath, model.image())) return exitFailure;
+            std::string error = saveFile.write(model.image());
+            if (!error.empty()) {
+                reportError("cannot write '" + options.savePath + "': " + error);
+                return exitFailure;
+            }
             log.line("saved " + std::to_string(model.image().size()) + " bytes to " + options.savePath);
         }
         return ok ? exitSuccess : exitFailure;
     } catch (const std::runtime_error &e) {
+        saveFile.abandon();
         reportError(e.what());
         return exitFailure;
     }

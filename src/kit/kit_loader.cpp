@@ -40,8 +40,11 @@ bool loadKit(UpdateRun &run) {
     }
     run.productCode = wire::productCode;
 
-    // A cut name might open some other file, so it is never opened.
-    std::FILE *file = nameFits ? std::fopen(run.fileName, "rb") : nullptr;
+    // A cut name might open some other file, so it is never opened. A folder
+    // is found like a file but is none: it is not opened either, though some
+    // systems would open it and then fail to read it.
+    bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    std::FILE *file = nameFits && !isFolder ? std::fopen(run.fileName, "rb") : nullptr;
     if (file == nullptr) {
         printNotFound(run);
         return false;

@@ -23,7 +23,7 @@ KitNameFault checkKitName(const std::string &fileName) {
 
 std::string describeNameFault(KitNameFault fault) {
     switch (fault) {
-    case KitNameFault::none: return "the updater accepts it";
+    case KitNameFault::none: return "the updater accepts this name";
     case KitNameFault::noTag: return std::string("it does not begin with \"") + productTag + "\" (letter case ignored)";
     case KitNameFault::notKitFile: return "it does not end in \".kit\", so the updater never finds it";
     case KitNameFault::tooLong:

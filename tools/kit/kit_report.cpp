@@ -142,7 +142,11 @@ void printReport(const KitReport &report, std::ostream &out) {
     out << "kit: " << report.path << " (" << counted(report.textLength, "character") << ")\n";
     out << readingLine(report) << "\n";
     for (size_t i = 0; i < report.records.size(); ++i) out << recordLine(i + 1, report.records[i], image) << "\n";
-    if (report.firstBad < 0) {
+    // In the updater's order: the size is refused before any record is walked.
+    if (report.reading.end == HexTextEnd::tooLong) {
+        out << "first fault: the kit holds more than " << kitMaxBytes
+            << " bytes; the updater refuses it before looking at its records\n";
+    } else if (report.firstBad < 0) {
         out << "first fault: none\n";
     } else {
         uint32_t offset = static_cast<uint32_t>(report.firstBad);

@@ -5,6 +5,7 @@
 
 #include "kit_builder.h"
 #include "kit_commands.h"
+#include "kit_tool_error.h"
 
 int main(int argc, char **argv) {
     CLI::App app{"Builds, checks and unpacks Tarnwick Box firmware kits.", "tarnwick-kit"};
@@ -14,6 +15,11 @@ int main(int argc, char **argv) {
     app.footer(
         "Exit status: 0 on success (for check: the updater would accept the kit), 1 when the kit or a file is "
         "refused, 2 for a wrong command line.");
+    app.set_version_flag("--version", std::string("tarnwick-kit ") + TARNWICK_VERSION, "Print the version and exit");
+    // The parser's own complaints read like the tool's.
+    app.failure_message([](const CLI::App *parser, const CLI::Error &e) {
+        return "tarnwick-kit: error: " + CLI::FailureMessage::simple(parser, e);
+    });
 
     BuildOptions build;
     CLI::App *buildCommand = app.add_subcommand("build", "Cut a firmware binary into a kit of checked records.");
@@ -43,8 +49,14 @@ int main(int argc, char **argv) {
 
     try {
         app.parse(argc, argv);
+        // A payload size no record can carry is a wrong command line, like
+        // one that is not a number.
+        if (buildCommand->parsed()) requirePayloadSize(build.payloadSize);
     } catch (const CLI::ParseError &e) {
         return app.exit(e) == 0 ? exitSuccess : exitUsage;
+    } catch (const KitToolError &e) {
+        app.exit(CLI::ValidationError("--payload", e.what()));
+        return exitUsage;
     }
     if (buildCommand->parsed()) return runBuild(build, std::cout, std::cerr);
     if (checkCommand->parsed()) return runCheck(checkPath, quiet, std::cout, std::cerr);

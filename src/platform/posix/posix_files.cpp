@@ -1,6 +1,7 @@
 // The directory search over the directory listing. Windows matches names
 // without regard to letter case, and so does this.
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <cstring>
 
@@ -22,6 +23,14 @@ static bool matchesPattern(const char *pattern, const char *name) {
     return matchesPattern(pattern + 1, name + 1);
 }
 
+// A folder is marked as the Windows search marks it; a link counts as what it
+// points to, and one that points nowhere as a file that will not open.
+static DWORD attributesOf(const char *name) {
+    struct stat status;
+    bool folder = stat(name, &status) == 0 && S_ISDIR(status.st_mode);
+    return folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
 // The search reports only its first match, so the handle carries nothing.
 static char searchHandle;
 
@@ -34,6 +43,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
         if (std::strlen(entry->d_name) >= MAX_PATH || !matchesPattern(lpFileName, entry->d_name)) continue;
         std::memset(lpFindFileData, 0, sizeof *lpFindFileData);
         std::strcpy(lpFindFileData->cFileName, entry->d_name);
+        lpFindFileData->dwFileAttributes = attributesOf(entry->d_name);
         result = &searchHandle;
         break;
     }

@@ -178,20 +178,25 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{{"build", "firmware.bin", "-o", "other.kit"}, 1, "does not begin with \"Tarnwick_Box\""},
         Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box_folder/x.kit"}, 1, "does not begin with"},
         Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box.hex"}, 1, "does not end in \".kit\""},
-        Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box.kit", "--payload", "0"}, 1, "payload size 0"},
-        Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box.kit", "--payload=-1"}, 1, "payload size -1"},
-        Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box.kit", "--payload", "65532"}, 1, "payload size 65532"},
+        Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box.kit", "--payload", "0"},
+                2,
+                "tarnwick-kit: error: --payload: payload size 0 does not fit"},
+        Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box.kit", "--payload=-1"}, 2, "payload size -1"},
+        Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box.kit", "--payload", "65532"}, 2, "payload size 65532"},
         Refusal{{"build", "large.bin", "-o", "Tarnwick_Box.kit"}, 1, "a kit holds at most 65535"},
         Refusal{{"build", "missing.bin", "-o", "Tarnwick_Box.kit"}, 1, "cannot read 'missing.bin'"},
         Refusal{{"build", "Tarnwick_Box_folder", "-o", "Tarnwick_Box.kit"}, 1, "cannot read 'Tarnwick_Box_folder'"},
         Refusal{{"build", "firmware.bin", "-o", "none/Tarnwick_Box.kit"}, 1, "cannot write 'none/Tarnwick_Box.kit'"},
         Refusal{{"build", "firmware.bin"}, 2, "--output is required"},
-        Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box.kit", "--payload", "many"}, 2, "--payload"},
+        Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box.kit", "--payload", "many"},
+                2,
+                "tarnwick-kit: error: Could not convert: --payload = many"},
         Refusal{{"check", "missing.kit"}, 1, "cannot read 'missing.kit'"},
         Refusal{{"check", "Tarnwick_Box_folder"}, 1, "cannot read 'Tarnwick_Box_folder'"},
         Refusal{{"extract", "Tarnwick_Box_bad.kit", "-o", "out.bin"}, 1, "the record at offset 0 is not sound"},
         Refusal{{"extract", "missing.kit", "-o", "out.bin"}, 1, "cannot read 'missing.kit'"},
-        Refusal{{}, 2, "a command is required"}, Refusal{{"unpack"}, 2, "not expected: unpack"}));
+        Refusal{{}, 2, "a command is required"},
+        Refusal{{"unpack"}, 2, "tarnwick-kit: error: The following argument was not expected: unpack"}));
 
 TEST(KitTool, CheckStatusFollowsTheUpdatersVerdict) {
     struct {
@@ -228,13 +233,16 @@ TEST(KitTool, AnyNameWritesTheKitWithAWarning) {
     EXPECT_TRUE(folder.has("other.kit"));
 }
 
-TEST(KitTool, HelpNamesTheCommands) {
+TEST(KitTool, HelpNamesTheCommandsAndVersionIsTheProjects) {
     TempFolder folder;
     Outcome outcome = runKit(folder, {"--help"});
     EXPECT_EQ(outcome.status, 0);
     for (const char *command : {"build", "check", "extract"}) {
         EXPECT_NE(outcome.out.find(command), std::string::npos) << command;
     }
+    outcome = runKit(folder, {"--version"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, "tarnwick-kit " TARNWICK_VERSION "\n");
 }
 
 }  // namespace

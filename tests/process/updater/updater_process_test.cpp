@@ -282,10 +282,16 @@ std::vector<RunCase> runCases() {
         {"danglingLink",
          [](const TempFolder &f) { return symlink("missing.txt", (f.path + "/Tarnwick_Box.kit").c_str()) == 0; },
          notFound("Tarnwick_Box.kit")},
-        // Opens on Linux but cannot be read: an empty kit must not reach a device.
+        // Found by the search, but no file to open, on Linux as on Windows.
         {"folderNamedAsKit",
          [](const TempFolder &f) { return mkdir((f.path + "/Tarnwick_Box.kit").c_str(), 0700) == 0; },
-         opened("Tarnwick_Box.kit") + badKit},
+         notFound("Tarnwick_Box.kit")},
+        {"linkToFolderNamedAsKit",
+         [](const TempFolder &f) {
+             return mkdir((f.path + "/firmware").c_str(), 0700) == 0 &&
+                    symlink("firmware", (f.path + "/Tarnwick_Box.kit").c_str()) == 0;
+         },
+         notFound("Tarnwick_Box.kit")},
         {"nameTooLongToHold", kit(longName, soundKit), notFound(longName.substr(0, 99))},
         {"soundKit", kit("Tarnwick_Box.kit", soundKit), opened("Tarnwick_Box.kit") + noInPort},
         {"lowerCaseNameAndDigits", kit("tarnwick_box_v2.kit", "00 05 01 02 03 fa ff"),

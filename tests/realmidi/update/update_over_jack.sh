@@ -238,15 +238,42 @@ update_complete)
   ;;
 no_server)
   # Without a server under its name the target fails in words and starts
-  # none: a JACK client must never start a server as a side effect.
+  # none: a JACK client must never start a server as a side effect. The
+  # --save file it made at its start is not left behind.
   export JACK_DEFAULT_SERVER="tw-realmidi-none-$$"
-  "$target" --api jack >"$work/target.out" 2>"$work/target.err" </dev/null
+  "$target" --api jack --save "$work/image.bin" >"$work/target.out" 2>"$work/target.err" </dev/null
   status=$?
   [ "$status" -eq 1 ] || fail "tarnwick-target ended with status $status, not 1"
   [ ! -s "$work/target.out" ] || fail "tarnwick-target wrote to standard output: $(cat "$work/target.out")"
   grep -q "^tarnwick-target: error: no JACK server is running under the name '$JACK_DEFAULT_SERVER'" \
     "$work/target.err" || fail "no error message: $(cat "$work/target.err")"
   ! jack_lsp >/dev/null 2>&1 || fail "a JACK server named $JACK_DEFAULT_SERVER is running"
+  [ ! -e "$work/image.bin" ] || fail "tarnwick-target left its --save file behind"
+  echo "PASS: $case_name"
+  exit 0
+  ;;
+refused_at_start)
+  # What the target refuses before it opens any port, so before it needs a
+  # server: a --save file it cannot write and a reference kit the updater
+  # would not send. --version needs no port either.
+  export JACK_DEFAULT_SERVER="tw-realmidi-none-$$"
+  printf '00 05 01 02 03 FA FF 00 04 7F 81 01 FF' >"$work/bad.kit"
+  error='tarnwick-target: error:'
+  while IFS='|' read -r want_status want_out want_err args; do
+    read -ra words <<<"$args"
+    "$target" "${words[@]}" >"$work/target.out" 2>"$work/target.err" </dev/null
+    status=$?
+    # shellcheck disable=SC2053 # the expected output may be a pattern
+    if [ "$status" != "$want_status" ] || [[ $(cat "$work/target.out") != $want_out ]] ||
+      [ "$(cat "$work/target.err")" != "$want_err" ]; then
+      fail "tarnwick-target $args: status $status, output '$(cat "$work/target.out")', errors '$(cat "$work/target.err")'"
+    fi
+  done <<CASES
+1||$error cannot write '$work/none/image.bin': No such file or directory|--api jack --save $work/none/image.bin
+1||$error '$work/bad.kit' is not a kit the updater would send: the record at offset 7 is not sound|--api jack --kit $work/bad.kit --save $work/image.bin
+0|tarnwick-target [0-9]*.[0-9]*.[0-9]*||--version
+CASES
+  [ ! -e "$work/image.bin" ] || fail "tarnwick-target made its --save file though it refused the kit"
   echo "PASS: $case_name"
   exit 0
   ;;

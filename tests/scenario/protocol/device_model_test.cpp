@@ -41,13 +41,15 @@ std::string hexOf(const Bytes &bytes) {
 }
 
 // Each frame's answer on its own line: the messages with their delays,
-// "refused" for a frame that did not get through, "-" for silence.
+// "refused" for a frame that did not get through, "-" for silence; "dropped
+// N; " first when the frame's arrival dropped a record of N bytes.
 std::string transcript(device::Model &model, const std::vector<Bytes> &frames,
                        const std::vector<uint64_t> &arrivalMs = {}) {
     std::string text;
     for (size_t f = 0; f < frames.size(); ++f) {
         const Bytes &bytes = frames[f];
         device::FrameResult result = model.onFrame(bytes.data(), bytes.size(), f < arrivalMs.size() ? arrivalMs[f] : 0);
+        if (result.droppedRecordBytes != 0) text += "dropped " + std::to_string(result.droppedRecordBytes) + "; ";
         if (!result.accepted) text += "refused";
         for (size_t i = 0; i < result.messages.size(); ++i) {
             if (i != 0) text += ", ";
@@ -228,7 +230,7 @@ struct StallCase {
 class StalledRecord : public ::testing::TestWithParam<StallCase> {};
 
 const StallCase stallCases[] = {
-    {"abandonedAfterTheLimit", 100, 611, "F0 23 F7 @0\n-\nF0 1A F7 @0\n", "00 05 01 02 03 FA FF"},
+    {"abandonedAfterTheLimit", 100, 611, "F0 23 F7 @0\n-\ndropped 2; F0 1A F7 @0\n", "00 05 01 02 03 FA FF"},
     {"keptWithinTheLimit", 100, 110, "F0 23 F7 @0\n-\nF0 21 F7 @0\n", ""},
     {"keptWhenTheRuleIsOff", 0, 611, "F0 23 F7 @0\n-\nF0 21 F7 @0\n", ""},
 };
