@@ -10,7 +10,8 @@
 // - the run ends, within the waits' bounds on the virtual clock, with exit
 //   status 0, one pause, and one of the program's closing messages; both
 //   ports are closed when they were opened;
-// - a kit that fails its check opens no port and sends nothing;
+// - a kit that fails its check, or holds no records, opens no port and
+//   sends nothing;
 // - the wire holds at most 19 handshakes, then whole records of the kit, each
 //   attempt the record just sent again or the next one; only the last attempt
 //   may be cut short, and only by an output that failed;
@@ -469,7 +470,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         kit << scenario::kitText(script.kit);
     }
     std::vector<Bytes> records;
-    bool sound = splitKit(script.kit, records);
+    bool sound = splitKit(script.kit, records) && !records.empty();
 
     device::Model model(script.faults);
     ScriptedPeer peer(model, script.injections);

@@ -295,8 +295,10 @@ std::vector<RunCase> runCases() {
         {"badSecondRecord", kit("Tarnwick_Box.kit", "00 05 01 02 03 FA FF 00 04 7F 81 01 FF"),
          opened("Tarnwick_Box.kit") + badKit},
         {"recordRunsPastEnd", kit("Tarnwick_Box.kit", "00 05 01 02 03 FA"), opened("Tarnwick_Box.kit") + badKit},
-        {"emptyKit", kit("Tarnwick_Box.kit", ""), opened("Tarnwick_Box.kit") + noInPort},
-        {"textNotHex", kit("Tarnwick_Box.kit", "version 1.0\n"), opened("Tarnwick_Box.kit") + noInPort},
+        // No records: nothing to send, so no success to report.
+        {"emptyKit", kit("Tarnwick_Box.kit", ""), opened("Tarnwick_Box.kit") + badKit},
+        {"textNotHex", kit("Tarnwick_Box.kit", "<!DOCTYPE html>\n<title>404 Not Found</title>\n"),
+         opened("Tarnwick_Box.kit") + badKit},
         {"readingStopsAtCtrlZ", kit("Tarnwick_Box.kit", soundKit + "\x1A" + "garbage 01"),
          opened("Tarnwick_Box.kit") + noInPort},
         {"largestKit", kit("Tarnwick_Box.kit", largestSoundKit()), opened("Tarnwick_Box.kit") + noInPort},
