@@ -25,7 +25,7 @@ struct KitReport {
     KitNameFault nameFault;
     uint32_t textLength;  // characters in the file
     HexTextResult reading;
-    int stopCharacter;  // the character at reading.stopAt when it is not hex, else -1
+    int stopCharacter;       // the character at reading.stopAt when it is not hex, else -1
     bool hexPairsAfterStop;  // two hex digits side by side somewhere after reading.stopAt
     std::unique_ptr<KitImage> image;
     // In file order. A bad check word still tells where the next record

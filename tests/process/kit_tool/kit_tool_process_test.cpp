@@ -234,7 +234,8 @@ TEST(KitTool, CheckStatusFollowsTheUpdatersVerdict) {
         {"Tarnwick_Box.kit", "00 02 00 00 G 00 05 01 02 03 FA FF", 0, "verdict: accepted (1 record, 4 bytes)\n",
          "tarnwick-kit: warning: reading stopped at offset 12; 22 characters after it were not read: if the kit goes "
          "on there, it is damaged\n"},
-        {"Tarnwick_Box.kit", "Hello, this is not a kit\n<!-- 404 -->", 1, "verdict: rejected: the kit holds no records\n",
+        {"Tarnwick_Box.kit", "Hello, this is not a kit\n<!-- 404 -->", 1,
+         "verdict: rejected: the kit holds no records\n",
          "tarnwick-kit: warning: reading stopped at offset 0; 37 characters after it were not read: if the kit goes on "
          "there, it is damaged\n"},
     };
@@ -302,46 +303,56 @@ TEST_P(KitToolWrites, NeverDestroyWhatWasThere) {
     EXPECT_TRUE(c.holds(folder, outcome)) << outcome.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outputs, KitToolWrites,
-    testing::Values(
-        WriteCase{"buildToAFullDevice", {"build", "firmware.bin", "-o", "full", "--any-name"}, {}, 1,
-                  "cannot write 'full': No space left on device", fullDevice},
-        WriteCase{"extractToAFullDevice", {"extract", "Tarnwick_Box.kit", "-o", "full"}, {}, 1,
-                  "cannot write 'full': No space left on device", fullDevice},
-        WriteCase{"checkToAFullDevice", {"check", "Tarnwick_Box.kit"}, {"full"}, 1,
-                  "cannot write to standard output: No space left on device", fullDevice},
-        // The new kit's 3,112 characters do not fit under the limit.
-        WriteCase{"failedBuildKeepsTheOldKit",
-                  {"build", "firmware.bin", "-o", "Tarnwick_Box.kit"},
-                  {"", 2000},
-                  1,
-                  "cannot write 'Tarnwick_Box.kit': File too large",
-                  [](const TempFolder &f, const Outcome &) {
-                      return f.read("Tarnwick_Box.kit") == oldKit && nothingLeftOver(f);
-                  }},
-        WriteCase{"buildReplacesTheKitKeepingItsMode",
-                  {"build", "firmware.bin", "-o", "Tarnwick_Box.kit"},
-                  {},
-                  0,
-                  "",
-                  [](const TempFolder &f, const Outcome &) {
-                      struct stat found;
-                      return stat((f.path + "/Tarnwick_Box.kit").c_str(), &found) == 0 &&
-                             (found.st_mode & 07777) == 0640 && f.read("Tarnwick_Box.kit").size() == 3112 &&
-                             nothingLeftOver(f);
-                  }},
-        WriteCase{"buildThroughALinkToStandardOutput",
-                  {"build", "firmware.bin", "-o", "stdout-link", "--any-name"},
-                  {},
-                  0,
-                  "",
-                  // The kit's 3,112 characters reach standard output, the summary
-                  // line written over their start.
-                  [](const TempFolder &f, const Outcome &out) {
-                      return fs::is_symlink(f.path + "/stdout-link") && out.out.size() == 3112 && nothingLeftOver(f);
-                  }}),
-    [](const testing::TestParamInfo<WriteCase> &p) { return std::string(p.param.name); });
+const WriteCase writeCases[] = {
+    {"buildToAFullDevice",
+     {"build", "firmware.bin", "-o", "full", "--any-name"},
+     {},
+     1,
+     "cannot write 'full': No space left on device",
+     fullDevice},
+    {"extractToAFullDevice",
+     {"extract", "Tarnwick_Box.kit", "-o", "full"},
+     {},
+     1,
+     "cannot write 'full': No space left on device",
+     fullDevice},
+    {"checkToAFullDevice",
+     {"check", "Tarnwick_Box.kit"},
+     {"full"},
+     1,
+     "cannot write to standard output: No space left on device",
+     fullDevice},
+    // The new kit's 3,112 characters do not fit under the limit.
+    {"failedBuildKeepsTheOldKit",
+     {"build", "firmware.bin", "-o", "Tarnwick_Box.kit"},
+     {"", 2000},
+     1,
+     "cannot write 'Tarnwick_Box.kit': File too large",
+     [](const TempFolder &f, const Outcome &) { return f.read("Tarnwick_Box.kit") == oldKit && nothingLeftOver(f); }},
+    {"buildReplacesTheKitKeepingItsMode",
+     {"build", "firmware.bin", "-o", "Tarnwick_Box.kit"},
+     {},
+     0,
+     "",
+     [](const TempFolder &f, const Outcome &) {
+         struct stat found;
+         return stat((f.path + "/Tarnwick_Box.kit").c_str(), &found) == 0 && (found.st_mode & 07777) == 0640 &&
+                f.read("Tarnwick_Box.kit").size() == 3112 && nothingLeftOver(f);
+     }},
+    // The kit's 3,112 characters reach standard output, the summary line
+    // written over their start.
+    {"buildThroughALinkToStandardOutput",
+     {"build", "firmware.bin", "-o", "stdout-link", "--any-name"},
+     {},
+     0,
+     "",
+     [](const TempFolder &f, const Outcome &out) {
+         return fs::is_symlink(f.path + "/stdout-link") && out.out.size() == 3112 && nothingLeftOver(f);
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Outputs, KitToolWrites, testing::ValuesIn(writeCases),
+                         [](const testing::TestParamInfo<WriteCase> &p) { return std::string(p.param.name); });
 
 TEST(KitTool, AnyNameWritesTheKitWithAWarning) {
     TempFolder folder;
