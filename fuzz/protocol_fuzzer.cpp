@@ -10,7 +10,8 @@
 // - the run ends, within the waits' bounds on the virtual clock, with exit
 //   status 0, one pause, and one of the program's closing messages; both
 //   ports are closed when they were opened;
-// - a kit that fails its check opens no port and sends nothing;
+// - a kit that fails its check, or holds no records, opens no port and
+//   sends nothing;
 // - the wire holds at most 19 handshakes, then whole records of the kit, each
 //   attempt the record just sent again or the next one; only the last attempt
 //   may be cut short, and only by an output that failed;
@@ -18,13 +19,15 @@
 //   and is printed right before the record at offset `sent` goes out, so each
 //   line must show the offset of the record that follows it on the wire;
 // - the image the device wrote is made of whole records of the kit, in kit
-//   order, each once; when no reply can be taken for another (every reply
-//   arrives inside its wait and nothing else looks like one) it is a prefix
-//   of the kit;
+//   order, each once; when every verdict is in step (it arrives inside its
+//   own record's wait, and nothing else that could be taken for a verdict
+//   comes while records go out) it is a prefix of the kit;
 // - success is printed only after every record went out whole and the device
-//   posted at least as many acceptances as there are records (then, replies
-//   in step, the device holds the whole kit), or after the device posted
-//   0x77 (update complete).
+//   posted at least as many acceptances as there are records, or after the
+//   device posted 0x77 (update complete); with the verdicts in step, success
+//   means the device holds the kit byte for byte. Answers to the greeting
+//   that carry the product code do not put verdicts out of step, however
+//   late and however many they are.
 #include <fcntl.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
@@ -34,6 +37,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -52,6 +56,10 @@ constexpr int maxRecords = 4;
 constexpr uint16_t maxRecordSize = 70;
 // Below the handshake's 100 ms wait: such a reply is taken by its own wait.
 constexpr uint32_t inStepLatencyMs = 80;
+// A verdict this long after its record's last frame is still seen by the
+// record's own wait: 10 ms of pacing, then 50 sleeps of 10 ms and a last look.
+constexpr uint32_t ownVerdictWaitMs = 510;
+constexpr uint32_t maxHandshakes = 19;
 
 // What the run did, shown with a failure: the output and the wire.
 std::string runReport;
@@ -150,17 +158,41 @@ Bytes pickMessage(FuzzedDataProvider &in) {
 
 bool looksLikeReply(const Bytes &message) { return message.size() >= 2 && message[0] == wire::sysExStart; }
 
-device::ReplyTweak pickTweak(FuzzedDataProvider &in, Script &script) {
+device::ReplyTweak pickTweak(FuzzedDataProvider &in) {
     device::ReplyTweak tweak;
     static const device::ReplyForm forms[] = {device::ReplyForm::normal, device::ReplyForm::none,
                                               device::ReplyForm::startByteOnly, device::ReplyForm::shortMessage};
     tweak.form = in.PickValueInArray(forms);
     if (in.ConsumeBool()) tweak.code = pickCode(in);
-    if (in.ConsumeBool()) {
-        tweak.latencyMs = pickDelay(in);
-        if (*tweak.latencyMs > inStepLatencyMs) script.inStep = false;
-    }
+    if (in.ConsumeBool()) tweak.latencyMs = pickDelay(in);
     return tweak;
+}
+
+device::ReplyTweak tweakOf(const std::map<uint32_t, device::ReplyTweak> &tweaks, uint32_t number) {
+    auto found = tweaks.find(number);
+    return found == tweaks.end() ? device::ReplyTweak() : found->second;
+}
+
+// Whether the answers to the greetings can reach the transfer only as the
+// product code, which it passes over: either every answer that is a reply
+// carries it, or each is taken by its own greeting's wait.
+bool greetingAnswersInStep(const device::Faults &faults) {
+    bool allProductCode = true, allPrompt = !faults.handshakeAnsweredAgainAfterMs;
+    for (uint32_t number = 1; number <= maxHandshakes; ++number) {
+        device::ReplyTweak tweak = tweakOf(faults.handshakeReplies, number);
+        if (tweak.form == device::ReplyForm::normal && tweak.code.value_or(faults.handshakeCode) != wire::productCode)
+            allProductCode = false;
+        if (tweak.latencyMs.value_or(faults.latencyMs) > inStepLatencyMs) allPrompt = false;
+    }
+    return allProductCode || allPrompt;
+}
+
+// Whether every record's verdict comes inside the record's own wait.
+bool verdictsInTime(const device::Faults &faults) {
+    if (faults.latencyMs > ownVerdictWaitMs) return false;
+    for (const auto &entry : faults.recordReplies)
+        if (entry.second.latencyMs.value_or(0) > ownVerdictWaitMs) return false;
+    return true;
 }
 
 Script readScript(FuzzedDataProvider &in) {
@@ -183,18 +215,17 @@ Script readScript(FuzzedDataProvider &in) {
 
     device::Faults &faults = script.faults;
     faults.latencyMs = in.ConsumeBool() ? 0 : pickDelay(in);
-    if (faults.latencyMs > inStepLatencyMs) script.inStep = false;
     if (in.ConsumeIntegralInRange<int>(0, 7) == 0) faults.handshakeCode = pickCode(in);
     bool oddForms = false;
     for (int i = in.ConsumeIntegralInRange<int>(0, 3); i > 0; --i) {
         uint32_t number = in.ConsumeIntegralInRange<uint32_t>(1, 20);
-        faults.handshakeReplies[number] = pickTweak(in, script);
+        faults.handshakeReplies[number] = pickTweak(in);
         oddForms |= faults.handshakeReplies[number].form != device::ReplyForm::normal;
     }
     for (int i = in.ConsumeIntegralInRange<int>(0, 8); i > 0; --i) faults.verdictScript.push_back(pickCode(in));
     for (int i = in.ConsumeIntegralInRange<int>(0, 4); i > 0; --i) {
         uint32_t attempt = in.ConsumeIntegralInRange<uint32_t>(1, 40);
-        faults.recordReplies[attempt] = pickTweak(in, script);
+        faults.recordReplies[attempt] = pickTweak(in);
         oddForms |= faults.recordReplies[attempt].form != device::ReplyForm::normal;
     }
     if (in.ConsumeIntegralInRange<int>(0, 3) == 0)
@@ -203,6 +234,8 @@ Script readScript(FuzzedDataProvider &in) {
     if (in.ConsumeIntegralInRange<int>(0, 3) == 0)
         faults.silentAfterRecords = in.ConsumeIntegralInRange<uint32_t>(0, maxRecords);
     if (in.ConsumeIntegralInRange<int>(0, 3) == 0) faults.failAfterFrames = in.ConsumeIntegralInRange<uint32_t>(0, 30);
+    if (in.ConsumeIntegralInRange<int>(0, 3) == 0) faults.handshakeAnsweredAgainAfterMs = pickDelay(in);
+    if (!greetingAnswersInStep(faults) || !verdictsInTime(faults)) script.inStep = false;
     // Noise goes out just ahead of an answer and is overwritten by it, unless
     // the answer takes an odd form and leaves the noise as the last message.
     for (int i = in.ConsumeIntegralInRange<int>(0, 2); i > 0; --i) {
@@ -437,7 +470,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         kit << scenario::kitText(script.kit);
     }
     std::vector<Bytes> records;
-    bool sound = splitKit(script.kit, records);
+    bool sound = splitKit(script.kit, records) && !records.empty();
 
     device::Model model(script.faults);
     ScriptedPeer peer(model, script.injections);
@@ -528,7 +561,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         require(peer.postedWithCode(wire::codeAccepted) >= int(records.size()),
                 "success with fewer acceptances than records");
         if (script.inStep)
-            require(model.image() == script.kit, "success, replies in step, but the image is not the kit");
+            require(model.image() == script.kit, "success, verdicts in step, but the image is not the kit");
     }
     if (completeSuccess) require(peer.postedWithCode(wire::codeUpdateComplete) >= 1, "update complete never posted");
     return 0;

@@ -87,6 +87,11 @@ void Model::onHandshake(FrameResult &result) {
         startRecord();
     }
     answer(code, tweak, result);
+    if (faults_.handshakeAnsweredAgainAfterMs) {
+        ReplyTweak again = tweak;
+        again.latencyMs = tweak.latencyMs.value_or(faults_.latencyMs) + *faults_.handshakeAnsweredAgainAfterMs;
+        answer(code, again, result);
+    }
     if (greeted_ && faults_.silentAfterRecords == 0u) mute_ = true;
 }
 

@@ -66,6 +66,9 @@ struct Faults {
     uint8_t handshakeCode = 0x23;
     // By handshake number, from 1.
     std::map<uint32_t, ReplyTweak> handshakeReplies;
+    // Every handshake answered a second time, this long after the first
+    // answer, as by a box or a line that doubles messages.
+    std::optional<uint32_t> handshakeAnsweredAgainAfterMs;
     // Verdict codes for record attempts 1, 2, ... in place of the box's own;
     // attempts beyond the script get the box's own verdict.
     Bytes verdictScript;

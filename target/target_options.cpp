@@ -22,6 +22,23 @@ uint32_t parseCount(const std::string &text) {
     return static_cast<uint32_t>(value);
 }
 
+// What a box this slow does to the updater, whose waits it outlasts: 100 ms
+// for the greeting's answer, 500 ms for a record's verdict, 2 s from 85 %.
+// Empty when every answer comes within its wait.
+std::string latencyWarning(uint32_t latencyMs) {
+    std::string late = "answers " + std::to_string(latencyMs) + " ms late come after ";
+    const std::string resent =
+        ": by the time a verdict comes the updater has sent the record again, and it takes the verdict for the "
+        "resent record's";
+    if (latencyMs > 2000) return late + "every wait of the updater, even its 2 s wait for a verdict from 85 %" + resent;
+    if (latencyMs > 500) return late + "the updater's 500 ms wait for a record's verdict (2 s from 85 %)" + resent;
+    if (latencyMs > 100)
+        return late +
+               "the updater's 100 ms wait for an answer to its greeting: it greets again, and passes over the "
+               "answers that come late";
+    return "";
+}
+
 // Attempt numbers count from 1, as the box counts them.
 void addNoReply(std::map<uint32_t, device::ReplyTweak> &tweaks, const std::vector<std::string> &numbers) {
     for (const std::string &number : numbers) tweaks[parseCount(number)].form = device::ReplyForm::none;
@@ -116,5 +133,7 @@ int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
         std::cerr << "tarnwick-target: error: " << e.what() << "\nRun with --help for more information.\n";
         return exitUsage;
     }
+    std::string warning = latencyWarning(options.faults.latencyMs);
+    if (!warning.empty()) std::cerr << "tarnwick-target: warning: " << warning << "\n";
     return -1;
 }

@@ -44,7 +44,9 @@ int32_t firstBadRecord(const KitImage &image) {
 }
 
 bool validateKit(const KitImage &image) {
-    if (firstBadRecord(image) < 0) return true;
+    // A file that gives no bytes at all (empty, or text that is no kit) would
+    // have the device greeted and success reported with nothing sent.
+    if (image.count != 0 && firstBadRecord(image) < 0) return true;
     std::printf("Error: The upgrade file is error!\n\n");
     return false;
 }

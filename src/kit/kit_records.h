@@ -29,7 +29,8 @@ RecordCheck checkRecord(const KitImage &image, uint16_t offset);
 // T of the record at offset, in a kit that has passed validateKit.
 uint16_t recordSize(const KitImage &image, uint16_t offset);
 
-// Walks the records in order; the first bad one fails, after its message.
+// Walks the records in order; the first bad one fails, after its message, and
+// so does a kit with no records at all.
 bool validateKit(const KitImage &image);
 
 // The offset of the first bad record, or -1 when every record is sound.

@@ -15,3 +15,8 @@
 
 // The run's final pause: waits for one key press before the process exits.
 void runPauseCommand();
+
+// Called once at the start of a run: output that can no longer be written
+// (the console's reader gone, a closed pipe) is dropped, and the run still
+// goes on to its end.
+void prepareConsole();

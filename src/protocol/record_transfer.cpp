@@ -28,11 +28,19 @@ static bool sendRecord(const KitImage &image, uint16_t offset, uint16_t size) {
     return true;
 }
 
-// Up to `polls` sleeps of 10 ms, looking before each and once after the last.
-static void waitForVerdict(uint16_t polls) {
-    while (polls != 0) {
+// Up to `polls` sleeps of 10 ms, looking before each and once after the last;
+// true with the verdict's code. A device slower than the greeting's wait
+// answers every greeting it was sent, so the product code can still arrive
+// now: it is no verdict, and taking it for one would put every later verdict
+// one record behind.
+static bool takeVerdict(uint16_t polls, uint8_t productCode, uint8_t &code) {
+    for (;;) {
+        if (replyPresent()) {
+            code = takeReplyCode();
+            if (code != productCode) return true;
+        }
+        if (polls == 0) return false;
         --polls;
-        if (replyPresent()) return;
         Sleep(10);
     }
 }
@@ -61,9 +69,8 @@ void transferKit(UpdateRun &run) {
             std::printf("\nError: The MIDI Out of device is missing!\n\n");
             return;
         }
-        waitForVerdict(percent < 85 ? 50 : 200);
-        bool replied = replyPresent();
-        uint8_t code = replied ? takeReplyCode() : 0;
+        uint8_t code = 0;
+        bool replied = takeVerdict(percent < 85 ? 50 : 200, run.productCode, code);
         if (replied && code == wire::codeAccepted) {
             run.sent = static_cast<uint16_t>(run.sent + size);
             run.failures = 0;

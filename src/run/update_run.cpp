@@ -36,6 +36,7 @@ int runUpdate() {
     // 128 KiB of kit storage: kept off the stack.
     static UpdateRun run;
     std::memset(&run, 0, sizeof run);
+    prepareConsole();
     // Windows sleeps last a whole timer tick (about 15.6 ms) unless asked for
     // 1 ms, which would stretch every wait and the pacing of the frames.
     timeBeginPeriod(1);

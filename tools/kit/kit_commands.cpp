@@ -1,6 +1,8 @@
 #include "kit_commands.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -41,6 +43,10 @@ int build(const BuildOptions &options, std::ostream &out, std::ostream &err) {
     requirePayloadSize(options.payloadSize);
     size_t payloadSize = static_cast<size_t>(options.payloadSize);
     std::vector<uint8_t> firmware = readWholeFile(options.firmwarePath);
+    if (firmware.empty()) {
+        throw KitToolError("'" + options.firmwarePath +
+                           "' is empty: the kit would hold no records, and the updater refuses such a kit");
+    }
     std::vector<uint8_t> kit = buildRecords(firmware, payloadSize);
     std::string text = formatHexText(kit);
     checkAsUpdater(text, kit);
@@ -53,14 +59,10 @@ int build(const BuildOptions &options, std::ostream &out, std::ostream &err) {
                 << "\n";
         }
     }
-    if (firmware.empty()) {
-        err << toolName << "note: the firmware is empty, so the kit holds no records; the updater accepts it and "
-            << "sends nothing\n";
-    }
     size_t records = (firmware.size() + payloadSize - 1) / payloadSize;
-    size_t last = firmware.size() - (records == 0 ? 0 : (records - 1) * payloadSize);
+    size_t last = firmware.size() - (records - 1) * payloadSize;
     out << options.kitPath << ": " << counted(records, "record") << " of " << counted(payloadSize, "payload byte");
-    if (records != 0 && last != payloadSize) out << " (the last " << last << ")";
+    if (last != payloadSize) out << " (the last " << last << ")";
     out << ", " << counted(kit.size(), "kit byte") << ", " << counted(text.size(), "character") << "\n";
     return exitSuccess;
 }
@@ -71,6 +73,7 @@ int extract(const std::string &kitPath, const std::string &firmwarePath, std::os
         throw KitToolError("refusing to extract '" + kitPath + "': it holds more than " + std::to_string(kitMaxBytes) +
                            " bytes");
     }
+    if (report.image->count == 0) throw KitToolError("refusing to extract '" + kitPath + "': it holds no records");
     if (report.firstBad >= 0) {
         uint32_t offset = static_cast<uint32_t>(report.firstBad);
         RecordEntry entry = {offset, checkRecord(*report.image, static_cast<uint16_t>(offset))};
@@ -94,37 +97,58 @@ int extract(const std::string &kitPath, const std::string &firmwarePath, std::os
     return exitSuccess;
 }
 
+// Reading stops at the first character that cannot begin a number, and a
+// stored kit may end in text that is no kit (a Ctrl-Z, a comment); digits
+// after that point may as well be the rest of a kit that was damaged there.
+void warnOfUnreadDigits(const KitReport &report, std::ostream &err) {
+    if (report.reading.end != HexTextEnd::notHex || !report.hexPairsAfterStop) return;
+    err << toolName << "warning: reading stopped at offset " << report.reading.stopAt << "; "
+        << counted(report.textLength - report.reading.stopAt, "character")
+        << " after it were not read: if the kit goes on there, it is damaged\n";
+}
+
 // Runs a command, turning a refusal into its message and a failure status.
+// Results that did not reach standard output (a full disk, say) fail the
+// command too.
 template <typename Command>
-int guarded(std::ostream &err, Command command) {
+int guarded(std::ostream &out, std::ostream &err, Command command) {
+    int status = exitFailure;
     try {
-        return command();
+        status = command();
     } catch (const KitToolError &e) {
         err << toolName << "error: " << e.what() << "\n";
     } catch (const std::bad_alloc &) {
         err << toolName << "error: out of memory\n";
     }
-    return exitFailure;
+    errno = 0;
+    if (!out.flush()) {
+        int error = errno;
+        err << toolName << "error: cannot write to standard output" << (error != 0 ? ": " : "")
+            << (error != 0 ? std::strerror(error) : "") << "\n";
+        return exitFailure;
+    }
+    return status;
 }
 
 }  // namespace
 
 int runBuild(const BuildOptions &options, std::ostream &out, std::ostream &err) {
-    return guarded(err, [&] { return build(options, out, err); });
+    return guarded(out, err, [&] { return build(options, out, err); });
 }
 
 int runCheck(const std::string &kitPath, bool quiet, std::ostream &out, std::ostream &err) {
-    return guarded(err, [&] {
+    return guarded(out, err, [&] {
         KitReport report = examineKit(kitPath);
         if (quiet) {
             out << verdictLine(report) << "\n";
         } else {
             printReport(report, out);
         }
+        warnOfUnreadDigits(report, err);
         return report.accepted() ? exitSuccess : exitFailure;
     });
 }
 
 int runExtract(const std::string &kitPath, const std::string &firmwarePath, std::ostream &out, std::ostream &err) {
-    return guarded(err, [&] { return extract(kitPath, firmwarePath, out, err); });
+    return guarded(out, err, [&] { return extract(kitPath, firmwarePath, out, err); });
 }

@@ -1,7 +1,11 @@
 #include "kit_files.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "kit_tool_error.h"
@@ -12,18 +16,69 @@ std::string failure(const std::string &doing, const std::string &path, int error
     return "cannot " + doing + " '" + path + "': " + std::strerror(error);
 }
 
-void writeBytes(const std::string &path, const void *data, size_t size) {
+std::string folderOf(const std::string &path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Writes the bytes and closes the file, with durable first making sure they
+// are on the disk; 0, or the reason it failed.
+int writeAndClose(std::FILE *file, const void *data, size_t size, bool durable) {
+    int error = 0;
+    if (size != 0 && std::fwrite(data, 1, size, file) != size) error = errno;
+    if (error == 0 && std::fflush(file) != 0) error = errno;
+    if (error == 0 && durable && fsync(fileno(file)) != 0) error = errno;
+    if (std::fclose(file) != 0 && error == 0) error = errno;
+    return error;
+}
+
+// Anything but a plain file (a device, a pipe, a link such as /dev/stdout)
+// is written through as it stands: nothing may be put in its place, and it
+// is never removed, even when the write fails.
+void writeInPlace(const std::string &path, const void *data, size_t size) {
     std::FILE *file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) throw KitToolError(failure("write", path, errno));
-    bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
-    int error = errno;
-    if (std::fclose(file) != 0 && written) {
-        written = false;
-        error = errno;
+    int error = writeAndClose(file, data, size, false);
+    if (error != 0) throw KitToolError(failure("write", path, error));
+}
+
+mode_t newFileMode() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// A plain file is written whole under a temporary name beside it and then
+// renamed over it, so that a failed write leaves what was there before.
+void writeReplacing(const std::string &path, const void *data, size_t size, const struct stat *old) {
+    std::string temporary = folderOf(path) + "/." + fileNameOf(path) + ".XXXXXX";
+    int fd = mkstemp(temporary.data());
+    if (fd < 0) throw KitToolError(failure("write", path, errno));
+    // mkstemp makes the file private; the kit keeps the mode it had, or a
+    // new file's.
+    int error = fchmod(fd, old != nullptr ? old->st_mode & 07777 : newFileMode()) != 0 ? errno : 0;
+    std::FILE *file = error == 0 ? fdopen(fd, "wb") : nullptr;
+    if (file == nullptr) {
+        if (error == 0) error = errno;
+        close(fd);
+    } else {
+        error = writeAndClose(file, data, size, true);
     }
-    if (!written) {
-        std::remove(path.c_str());
+    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+    if (error != 0) {
+        unlink(temporary.c_str());
         throw KitToolError(failure("write", path, error));
+    }
+}
+
+void writeBytes(const std::string &path, const void *data, size_t size) {
+    struct stat found;
+    bool exists = lstat(path.c_str(), &found) == 0;
+    if (exists ? S_ISREG(found.st_mode) : errno == ENOENT) {
+        writeReplacing(path, data, size, exists ? &found : nullptr);
+    } else {
+        writeInPlace(path, data, size);
     }
 }
 

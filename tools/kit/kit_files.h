@@ -9,7 +9,9 @@
 
 std::vector<uint8_t> readWholeFile(const std::string &path);
 
-// Writes bytes to path, replacing it; a file left half-written is removed.
+// Writes bytes to path. A plain file (or a new one) is replaced only once the
+// bytes are whole on the disk, so a failed write leaves it as it was; a
+// device, a pipe or a link is written as it stands and never removed.
 void writeWholeFile(const std::string &path, const std::vector<uint8_t> &bytes);
 void writeWholeFile(const std::string &path, const std::string &text);
 

@@ -9,6 +9,9 @@
 
 namespace {
 
+// The updater refuses such a kit: it would report an update that sent nothing.
+const char *const noRecords = "the kit holds no records";
+
 std::string hex(unsigned value, int digits) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%0*X", digits, value);
@@ -19,6 +22,18 @@ std::string describeCharacter(int c) {
     std::string text = hex(static_cast<unsigned>(c), 2);
     if (c > 0x20 && c < 0x7F) text += std::string(" '") + static_cast<char>(c) + "'";
     return text;
+}
+
+bool isHexDigit(int c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+
+// Whether two hex digits stand side by side anywhere from here to the end.
+bool holdsHexPair(std::FILE *file) {
+    bool afterDigit = false;
+    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+        if (isHexDigit(c) && afterDigit) return true;
+        afterDigit = isHexDigit(c);
+    }
+    return false;
 }
 
 void walkRecords(KitReport &report) {
@@ -83,6 +98,7 @@ KitReport examineKit(const std::string &path) {
     report.nameFault = checkKitName(report.fileName);
     report.image.reset(new KitImage);
     report.stopCharacter = -1;
+    report.hexPairsAfterStop = false;
 
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) throw KitToolError("cannot read '" + path + "': " + std::strerror(errno));
@@ -92,6 +108,9 @@ KitReport examineKit(const std::string &path) {
     int error = errno;
     if (!failed && report.reading.end == HexTextEnd::notHex && std::fseek(file, report.reading.stopAt, SEEK_SET) == 0) {
         report.stopCharacter = std::fgetc(file);
+        report.hexPairsAfterStop = holdsHexPair(file);
+        failed = std::ferror(file) != 0;
+        error = errno;
     }
     long length = !failed && std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
     std::fclose(file);
@@ -132,6 +151,7 @@ std::string verdictLine(const KitReport &report) {
     auto add = [&reasons](const std::string &reason) { reasons += (reasons.empty() ? "" : "; ") + reason; };
     if (report.reading.end == HexTextEnd::tooLong) add("more than " + std::to_string(kitMaxBytes) + " bytes");
     if (report.reading.end == HexTextEnd::readFailed) add("the file could not be read to its end");
+    if (report.image->count == 0) add(noRecords);
     if (report.firstBad >= 0) add("the record at offset " + std::to_string(report.firstBad) + " is not sound");
     if (report.nameFault != KitNameFault::none) add("the name is refused");
     return "verdict: rejected: " + reasons;
@@ -146,6 +166,8 @@ void printReport(const KitReport &report, std::ostream &out) {
     if (report.reading.end == HexTextEnd::tooLong) {
         out << "first fault: the kit holds more than " << kitMaxBytes
             << " bytes; the updater refuses it before looking at its records\n";
+    } else if (image.count == 0) {
+        out << "first fault: " << noRecords << "\n";
     } else if (report.firstBad < 0) {
         out << "first fault: none\n";
     } else {

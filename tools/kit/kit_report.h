@@ -25,7 +25,8 @@ struct KitReport {
     KitNameFault nameFault;
     uint32_t textLength;  // characters in the file
     HexTextResult reading;
-    int stopCharacter;  // the character at reading.stopAt when it is not hex, else -1
+    int stopCharacter;       // the character at reading.stopAt when it is not hex, else -1
+    bool hexPairsAfterStop;  // two hex digits side by side somewhere after reading.stopAt
     std::unique_ptr<KitImage> image;
     // In file order. A bad check word still tells where the next record
     // starts, so the list goes on past it; a broken length field ends it.
@@ -34,7 +35,8 @@ struct KitReport {
 
     // The bytes and records pass the updater's loading and validation.
     bool contentAccepted() const {
-        return reading.end != HexTextEnd::tooLong && reading.end != HexTextEnd::readFailed && firstBad < 0;
+        return reading.end != HexTextEnd::tooLong && reading.end != HexTextEnd::readFailed && image->count != 0 &&
+               firstBad < 0;
     }
     // ... and the name too: the updater would send this kit.
     bool accepted() const { return contentAccepted() && nameFault == KitNameFault::none; }

@@ -4,14 +4,19 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
@@ -49,9 +54,15 @@ struct Outcome {
     std::string err;
 };
 
+// How a run may differ from the usual one.
+struct RunSetting {
+    std::string stdoutPath;                // standard output opened here instead of a file in the folder
+    rlim_t fileSizeLimit = RLIM_INFINITY;  // writing beyond this many bytes into a file fails
+};
+
 // Runs tarnwick-kit in the folder with standard input from /dev/null; a run
 // that outlasts its bound is killed by its own process id.
-Outcome runKit(const TempFolder &folder, const std::vector<std::string> &args) {
+Outcome runKit(const TempFolder &folder, const std::vector<std::string> &args, const RunSetting &setting = {}) {
     std::string outName = folder.path + "/.stdout";
     std::string errName = folder.path + "/.stderr";
     std::vector<char *> argv;
@@ -64,9 +75,14 @@ Outcome runKit(const TempFolder &folder, const std::vector<std::string> &args) {
     pid_t pid = fork();
     if (pid == 0) {
         int in = open("/dev/null", O_RDONLY);
-        int out = open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int out = setting.stdoutPath.empty() ? open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)
+                                             : open(setting.stdoutPath.c_str(), O_WRONLY);
         int err = open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0 || chdir(folder.path.c_str()) != 0) _exit(127);
+        // A write over the limit fails with EFBIG instead of ending the process.
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = {setting.fileSizeLimit, setting.fileSizeLimit};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
@@ -141,8 +157,8 @@ TEST_P(KitToolRoundTrip, BuildCheckExtractGivesTheFirmwareBack) {
 INSTANTIATE_TEST_SUITE_P(Kits, KitToolRoundTrip,
                          testing::Values(Trip{61440, "", "Tarnwick_Box.kit"},
                                          Trip{61441, "256", "kits/tarnwick_box_2.KIT"},
-                                         Trip{5000, "1", "Tarnwick_Box_1.kit"}, Trip{2305, "23", "Tarnwick_Box_23.kit"},
-                                         Trip{0, "", "Tarnwick_Box_empty.kit"}));
+                                         Trip{5000, "1", "Tarnwick_Box_1.kit"},
+                                         Trip{2305, "23", "Tarnwick_Box_23.kit"}));
 
 struct Refusal {
     std::vector<std::string> args;
@@ -163,6 +179,8 @@ TEST_P(KitToolRefuses, WithStatusAndMessageAndNoFileWritten) {
     folder.write("firmware.bin", randomBytes(1000, 1));
     folder.write("large.bin", randomBytes(64524, 2));
     folder.write("Tarnwick_Box_bad.kit", "00 05 01 02 03 FB FF\r\n");
+    folder.write("empty.bin", "");
+    folder.write("Tarnwick_Box_text.kit", "Hello, this is not a kit");
 
     Outcome outcome = runKit(folder, refusal.args);
     EXPECT_EQ(outcome.status, refusal.status) << outcome.err;
@@ -185,6 +203,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{{"build", "firmware.bin", "-o", "Tarnwick_Box.kit", "--payload", "65532"}, 2, "payload size 65532"},
         Refusal{{"build", "large.bin", "-o", "Tarnwick_Box.kit"}, 1, "a kit holds at most 65535"},
         Refusal{{"build", "missing.bin", "-o", "Tarnwick_Box.kit"}, 1, "cannot read 'missing.bin'"},
+        Refusal{{"build", "empty.bin", "-o", "Tarnwick_Box.kit"}, 1, "'empty.bin' is empty"},
         Refusal{{"build", "Tarnwick_Box_folder", "-o", "Tarnwick_Box.kit"}, 1, "cannot read 'Tarnwick_Box_folder'"},
         Refusal{{"build", "firmware.bin", "-o", "none/Tarnwick_Box.kit"}, 1, "cannot write 'none/Tarnwick_Box.kit'"},
         Refusal{{"build", "firmware.bin"}, 2, "--output is required"},
@@ -194,6 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{{"check", "missing.kit"}, 1, "cannot read 'missing.kit'"},
         Refusal{{"check", "Tarnwick_Box_folder"}, 1, "cannot read 'Tarnwick_Box_folder'"},
         Refusal{{"extract", "Tarnwick_Box_bad.kit", "-o", "out.bin"}, 1, "the record at offset 0 is not sound"},
+        Refusal{{"extract", "Tarnwick_Box_text.kit", "-o", "out.bin"}, 1, "it holds no records"},
         Refusal{{"extract", "missing.kit", "-o", "out.bin"}, 1, "cannot read 'missing.kit'"},
         Refusal{{}, 2, "a command is required"},
         Refusal{{"unpack"}, 2, "tarnwick-kit: error: The following argument was not expected: unpack"}));
@@ -204,14 +224,25 @@ TEST(KitTool, CheckStatusFollowsTheUpdatersVerdict) {
         std::string text;
         int status;
         std::string verdict;
+        std::string err = "";
     } cases[] = {
         {"Tarnwick_Box.kit", "00 05 01 02 03 FA FF\r\n", 0, "verdict: accepted (1 record, 7 bytes)\n"},
-        {"Tarnwick_Box.kit", "", 0, "verdict: accepted (0 records, 0 bytes)\n"},
+        {"Tarnwick_Box.kit", "", 1, "verdict: rejected: the kit holds no records\n"},
         {"Tarnwick_Box.kit", "00 05 01 02 03 FA FF 00 02 01 00", 1,
          "verdict: rejected: the record at offset 7 is not sound\n"},
         {"Tarnwick_Box.kit", "00 05 01 02 03 FA", 1, "verdict: rejected: the record at offset 0 is not sound\n"},
         {"Other.kit", "00 02 00 00", 1, "verdict: rejected: the name is refused\n"},
         {"Tarnwick_Box.txt", "00 02 00 00", 1, "verdict: rejected: the name is refused\n"},
+        // Text after where reading stopped: a Ctrl-Z end says nothing, digits
+        // may be the rest of a damaged kit.
+        {"Tarnwick_Box.kit", "00 02 00 00\r\n\x1A", 0, "verdict: accepted (1 record, 4 bytes)\n"},
+        {"Tarnwick_Box.kit", "00 02 00 00 G 00 05 01 02 03 FA FF", 0, "verdict: accepted (1 record, 4 bytes)\n",
+         "tarnwick-kit: warning: reading stopped at offset 12; 22 characters after it were not read: if the kit goes "
+         "on there, it is damaged\n"},
+        {"Tarnwick_Box.kit", "Hello, this is not a kit\n<!-- 404 -->", 1,
+         "verdict: rejected: the kit holds no records\n",
+         "tarnwick-kit: warning: reading stopped at offset 0; 37 characters after it were not read: if the kit goes on "
+         "there, it is damaged\n"},
     };
     for (const auto &c : cases) {
         TempFolder folder;
@@ -219,9 +250,114 @@ TEST(KitTool, CheckStatusFollowsTheUpdatersVerdict) {
         Outcome outcome = runKit(folder, {"check", "-q", c.name});
         EXPECT_EQ(outcome.status, c.status) << c.name << " " << c.text;
         EXPECT_EQ(outcome.out, c.verdict) << c.name << " " << c.text;
-        EXPECT_EQ(outcome.err, "");
+        EXPECT_EQ(outcome.err, c.err);
     }
 }
+
+// Writes that fail, and writes to what is not a plain file: nothing that was
+// there before is lost or replaced by an ordinary file.
+struct WriteCase {
+    const char *name;
+    std::vector<std::string> args;
+    RunSetting setting;
+    int status;
+    std::string err;  // found in standard error
+    std::function<bool(const TempFolder &, const Outcome &)> holds;
+};
+
+void PrintTo(const WriteCase &c, std::ostream *out) { *out << c.name; }
+
+const std::string oldKit = "00 05 01 02 03 FA FF\r\n";
+
+bool isDevice(const TempFolder &folder, const std::string &name) {
+    struct stat found;
+    return lstat((folder.path + "/" + name).c_str(), &found) == 0 && S_ISCHR(found.st_mode);
+}
+
+// Only what the test put there, the run's output files and the kit.
+bool nothingLeftOver(const TempFolder &folder) {
+    for (const auto &entry : fs::directory_iterator(folder.path)) {
+        std::string name = entry.path().filename().string();
+        if (name != "firmware.bin" && name != "Tarnwick_Box.kit" && name != "full" && name != "stdout-link" &&
+            name != ".stdout" && name != ".stderr")
+            return false;
+    }
+    return true;
+}
+
+const auto fullDevice = [](const TempFolder &f, const Outcome &) { return isDevice(f, "full") && nothingLeftOver(f); };
+
+class KitToolWrites : public testing::TestWithParam<WriteCase> {};
+
+TEST_P(KitToolWrites, NeverDestroyWhatWasThere) {
+    const WriteCase &c = GetParam();
+    TempFolder folder;
+    folder.write("firmware.bin", randomBytes(1000, 4));
+    folder.write("Tarnwick_Box.kit", oldKit);
+    ASSERT_EQ(chmod((folder.path + "/Tarnwick_Box.kit").c_str(), 0640), 0);
+    ASSERT_EQ(symlink("/dev/stdout", (folder.path + "/stdout-link").c_str()), 0);
+    // A device that fails every write, as /dev/full does, but this test's own.
+    if (mknod((folder.path + "/full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+        GTEST_SKIP() << "cannot make a device node here (it needs root): " << std::strerror(errno);
+    RunSetting setting = c.setting;
+    if (!setting.stdoutPath.empty()) setting.stdoutPath = folder.path + "/" + setting.stdoutPath;
+
+    Outcome outcome = runKit(folder, c.args, setting);
+    EXPECT_EQ(outcome.status, c.status) << outcome.err;
+    EXPECT_NE(outcome.err.find(c.err), std::string::npos) << outcome.err;
+    EXPECT_TRUE(c.holds(folder, outcome)) << outcome.out;
+}
+
+const WriteCase writeCases[] = {
+    {"buildToAFullDevice",
+     {"build", "firmware.bin", "-o", "full", "--any-name"},
+     {},
+     1,
+     "cannot write 'full': No space left on device",
+     fullDevice},
+    {"extractToAFullDevice",
+     {"extract", "Tarnwick_Box.kit", "-o", "full"},
+     {},
+     1,
+     "cannot write 'full': No space left on device",
+     fullDevice},
+    {"checkToAFullDevice",
+     {"check", "Tarnwick_Box.kit"},
+     {"full"},
+     1,
+     "cannot write to standard output: No space left on device",
+     fullDevice},
+    // The new kit's 3,112 characters do not fit under the limit.
+    {"failedBuildKeepsTheOldKit",
+     {"build", "firmware.bin", "-o", "Tarnwick_Box.kit"},
+     {"", 2000},
+     1,
+     "cannot write 'Tarnwick_Box.kit': File too large",
+     [](const TempFolder &f, const Outcome &) { return f.read("Tarnwick_Box.kit") == oldKit && nothingLeftOver(f); }},
+    {"buildReplacesTheKitKeepingItsMode",
+     {"build", "firmware.bin", "-o", "Tarnwick_Box.kit"},
+     {},
+     0,
+     "",
+     [](const TempFolder &f, const Outcome &) {
+         struct stat found;
+         return stat((f.path + "/Tarnwick_Box.kit").c_str(), &found) == 0 && (found.st_mode & 07777) == 0640 &&
+                f.read("Tarnwick_Box.kit").size() == 3112 && nothingLeftOver(f);
+     }},
+    // The kit's 3,112 characters reach standard output, the summary line
+    // written over their start.
+    {"buildThroughALinkToStandardOutput",
+     {"build", "firmware.bin", "-o", "stdout-link", "--any-name"},
+     {},
+     0,
+     "",
+     [](const TempFolder &f, const Outcome &out) {
+         return fs::is_symlink(f.path + "/stdout-link") && out.out.size() == 3112 && nothingLeftOver(f);
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Outputs, KitToolWrites, testing::ValuesIn(writeCases),
+                         [](const testing::TestParamInfo<WriteCase> &p) { return std::string(p.param.name); });
 
 TEST(KitTool, AnyNameWritesTheKitWithAWarning) {
     TempFolder folder;

@@ -145,6 +145,7 @@ success_end() { say "\\rTransferring.. 100% done.  \\nTarget update successfully
 
 target_args=()
 target_status=0
+target_err= # what tarnwick-target writes to standard error
 expect_image=kit # the target keeps the whole kit, or nothing ("empty")
 
 # Records of 4 (one frame of 8 characters), 23 (one full frame), 24 (a full
@@ -212,6 +213,31 @@ late_and_lost_reply)
   accepted "${sizes[1]}"
   progress
   accepted "${sizes[2]}"
+  success_end
+  ;;
+slow_greeting)
+  # Every answer comes 150 ms late, after the updater's 100 ms wait for the
+  # greeting's answer: greeted again, the box answers both greetings, and
+  # the second answer comes while the first record waits for its verdict.
+  # The last record is refused once, which must show; the box ends with the
+  # whole kit.
+  target_args=(--latency 150 --verdicts '1A,1A,1A,20')
+  target_err="tarnwick-target: warning: answers 150 ms late come after the updater's 100 ms wait for an answer to \
+its greeting: it greets again, and passes over the answers that come late"
+  record_of 24 1
+  record_of 47 2
+  record_of 12 3
+  record_of 30 4
+  record_sizes
+  opening
+  for size in "${sizes[@]:0:3}"; do
+    progress
+    accepted "$size"
+  done
+  progress
+  refused '\nThe CRC of the download file is error!\n'
+  progress
+  accepted "${sizes[3]}"
   success_end
   ;;
 foreign_product)
@@ -332,7 +358,8 @@ kit) cmp -s "$work/kit.bin" "$work/image.bin" || report "the target's image diff
 empty) if [ ! -f "$work/image.bin" ] || [ -s "$work/image.bin" ]; then report "the target kept bytes it should not have"; fi ;;
 esac
 [ "$stopped_status" = "$target_status" ] || report "tarnwick-target ended with status $stopped_status, not $target_status"
-[ ! -s "$work/target.err" ] || report "tarnwick-target wrote to standard error: $(cat "$work/target.err")"
+[ "$(cat "$work/target.err")" = "$target_err" ] ||
+  report "tarnwick-target's standard error is not as expected: $(cat "$work/target.err")"
 
 if [ "$problems" -ne 0 ]; then
   echo "--- tarnwick-target's report:"

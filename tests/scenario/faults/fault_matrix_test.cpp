@@ -37,6 +37,7 @@ const std::string outMissing = "Error: The MIDI Out of device is missing!\n\n";
 const std::string notResponding = "\nFailed: Target is not responding.\n\n";
 const std::string resetting = "Please wait the system reset and retry again!\n\n";
 const std::string updateError = "\nError in updating.\n";
+const std::string crcError = "\nThe CRC of the download file is error!\n";
 
 std::string line(char glyph, int percent) {
     return std::string("\r                        \rTransferring.. ") + glyph + " " + std::to_string(percent) +
@@ -87,6 +88,12 @@ Reshaping shortsAround(uint32_t frame) {
     return r;
 }
 
+// Every answer latencyMs late; the third record refused once with 0x20.
+void lastRecordRefusedOnce(Faults &f, uint32_t latencyMs) {
+    f.latencyMs = latencyMs;
+    f.verdictScript = {0x1A, 0x1A, 0x20};
+}
+
 const FaultCase faultCases[] = {
     // The box vanishes: its input refuses the frame.
     {"outputFailsAtHandshake", [](Faults &f, Reshaping &) { f.failAfterFrames = 0; }, outMissing, 0, 1, 0, 0},
@@ -107,10 +114,10 @@ const FaultCase faultCases[] = {
 
     // Five copies of an answer, 1 ms apart. Those after the handshake's
     // reply land with the first record's verdict and the last one, 0x23,
-    // stands: the record goes again. In the transfer all five arrive within
-    // one 10 ms sleep and count once.
+    // stands over it: no verdict, so the record goes again after its wait.
+    // In the transfer all five arrive within one 10 ms sleep and count once.
     {"burstAtHandshake", [](Faults &, Reshaping &r) { r = burst(handshakeFrame); },
-     first + first + second + third + success, 51, 6, 51, 0},
+     first + first + second + third + success, 500 + 51, 6, 51, 0},
     {"burstMidTransfer", [](Faults &, Reshaping &r) { r = burst(middleRecordFrame); }, wholeTransfer, 41, 5, 51, 0},
 
     // Timing clock and active sensing with the answer, a note after it: they
@@ -138,6 +145,30 @@ const FaultCase faultCases[] = {
      100 + 41, 6, 51, 0},
     {"lateReplyMidTransfer", [](Faults &f, Reshaping &) { f.recordReplies[2].latencyMs = 511; },
      first + second + second + third + success, 21 + 510 + 30, 7, 51, 0},
+
+    // Answers to greetings that come while the records go out, each run with
+    // the last record refused once: the refusal must show and the box must
+    // end with the whole kit. A box slower than the greeting's wait answers
+    // both greetings sent (due 150 and 250 ms), every verdict 150 ms after
+    // its record.
+    {"slowBoxAnswersEveryGreeting", [](Faults &f, Reshaping &) { lastRecordRefusedOnce(f, 150); },
+     first + second + third + crcError + third + success, 760, 7, 51, 0},
+    // Greetings answered after 550 ms, six greetings sent: five answers come
+    // during the first two records, whose verdicts take 250 ms.
+    {"greetingsAnsweredAfter550ms",
+     [](Faults &f, Reshaping &) {
+         lastRecordRefusedOnce(f, 250);
+         for (uint32_t n = 1; n <= 19; ++n) f.handshakeReplies[n].latencyMs = 550;
+     },
+     first + second + third + crcError + third + success, 1560, 11, 51, 0},
+    // Each greeting answered twice, 20 ms apart: the second answer comes
+    // while the first record waits for its verdict.
+    {"greetingAnsweredTwice",
+     [](Faults &f, Reshaping &) {
+         lastRecordRefusedOnce(f, 50);
+         f.handshakeAnsweredAgainAfterMs = 20;
+     },
+     first + second + third + crcError + third + success, 260, 6, 51, 0},
 };
 
 class FaultMatrix : public ::testing::TestWithParam<FaultCase> {};

@@ -164,6 +164,14 @@ const ModelCase modelCases[] = {
      {handshake, frame(sound), frame(sound)},
      "F0 23 F7 @0\nF0 25 F7 @0\nF0 1A F7 @7\n",
      "00 05 01 02 03 FA FF"},
+    {"handshakeAnsweredTwice",
+     [](Faults &f) {
+         f.latencyMs = 5;
+         f.handshakeAnsweredAgainAfterMs = 20;
+     },
+     {handshake, frame(sound)},
+     "F0 23 F7 @5, F0 23 F7 @25\nF0 1A F7 @5\n",
+     "00 05 01 02 03 FA FF"},
     {"brokenReplies",
      [](Faults &f) {
          f.handshakeReplies[1].form = device::ReplyForm::startByteOnly;

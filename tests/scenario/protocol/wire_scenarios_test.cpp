@@ -160,7 +160,6 @@ std::ostream &operator<<(std::ostream &out, const DeliveryCase &row) { return ou
 class KitDelivery : public ::testing::TestWithParam<DeliveryCase> {};
 
 const DeliveryCase deliveryCases[] = {
-    {"empty", {}},
     {"oneRecord", {7}},
     {"manyRecords", scenario::sizesSummingTo(5000)},
     {"largestInEqualRecords", std::vector<uint16_t>(255, 257)},

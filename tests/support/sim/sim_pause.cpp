@@ -1,10 +1,13 @@
-// The pause of a simulated run: the prompt, and a key pressed at once.
+// The console of a simulated run: nothing to prepare, and a pause that shows
+// the prompt and has a key pressed at once.
 #include <cstdio>
 
 #include "platform/platform.h"
 #include "support/sim/sim_host.h"
 
 static int pauses;
+
+void prepareConsole() {}
 
 void runPauseCommand() {
     pauses++;

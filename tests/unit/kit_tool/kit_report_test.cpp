@@ -97,7 +97,9 @@ const RecordFault none = RecordFault::none;
 
 INSTANTIATE_TEST_SUITE_P(
     Kits, CheckAgreesWithUpdater,
-    testing::Values(KitCase{"empty", "", -1, none, true}, KitCase{"one record", "00 05 01 02 03 FA FF", -1, none, true},
+    testing::Values(KitCase{"empty", "", -1, none, false},
+                    KitCase{"not a kit", "Hello, this is not a kit", -1, none, false},
+                    KitCase{"one record", "00 05 01 02 03 FA FF", -1, none, true},
                     KitCase{"lower case", "00 05 01 02 03 fa ff\r\n00 02 00 00\r\n", -1, none, true},
                     KitCase{"no payload", "00 02 00 00", -1, none, true},
                     KitCase{"largest kit", largestKit(), -1, none, true},
