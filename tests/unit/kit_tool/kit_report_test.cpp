@@ -84,6 +84,8 @@ TEST_P(CheckAgreesWithUpdater, OnFirstFaultAndVerdict) {
         firstFault =
             "first fault: the kit holds more than 65535 bytes; the updater refuses it before looking at its "
             "records\n";
+    } else if (image->count == 0) {
+        firstFault = "first fault: the kit holds no records\n";
     } else if (kit.firstBad >= 0) {
         firstFault = " at offset " + std::to_string(kit.firstBad) + ": its ";
     }
