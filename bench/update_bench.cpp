@@ -20,7 +20,7 @@
 #include "device_model.h"
 #include "run/update_run.h"
 #include "support/scenario/model_peer.h"
-#include "support/sim/sim_host.h"
+#include "platform/sim/sim_host.h"
 
 namespace {
 

@@ -42,7 +42,7 @@
 #include "protocol/wire_constants.h"
 #include "run/update_run.h"
 #include "support/scenario/kit_builder.h"
-#include "support/sim/sim_host.h"
+#include "platform/sim/sim_host.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "support/sim/sim_host.h"
+#include "platform/sim/sim_host.h"
 
 #include <algorithm>
 #include <cctype>
