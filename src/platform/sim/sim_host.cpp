@@ -47,7 +47,7 @@ struct Host {
     bool threadStarted = false;
     std::thread thread;
 
-    std::vector<PortSpec> inputs, outputs;
+    std::vector<PortEntry> inputs, outputs;
     std::vector<InPort> inPorts;
     std::vector<bool> outOpen;
     HMIDIIN__ inHandles[64];
@@ -90,7 +90,7 @@ bool isSystemName(const std::string &name) {
     return true;
 }
 
-int firstDevicePort(const std::vector<PortSpec> &ports) {
+int firstDevicePort(const std::vector<PortEntry> &ports) {
     for (size_t i = 0; i < ports.size(); ++i)
         if (!isSystemName(ports[i].name)) return int(i);
     return -1;
@@ -222,13 +222,13 @@ void reset(ClockMode mode) {
     resetPauseCount();
 }
 
-void setInputPorts(const std::vector<PortSpec> &ports) {
+void setInputPorts(const std::vector<PortEntry> &ports) {
     std::lock_guard<std::mutex> guard(host.lock);
     host.inputs = ports;
     host.inPorts.assign(std::min<size_t>(ports.size(), 64), InPort());
 }
 
-void setOutputPorts(const std::vector<PortSpec> &ports) {
+void setOutputPorts(const std::vector<PortEntry> &ports) {
     std::lock_guard<std::mutex> guard(host.lock);
     host.outputs = ports;
     host.outOpen.assign(std::min<size_t>(ports.size(), 64), false);

@@ -18,7 +18,9 @@
 
 namespace sim {
 
-struct PortSpec {
+// One line of the host's port table: the product name the port reports, and
+// whether opening it fails, as for a port another program holds.
+struct PortEntry {
     std::string name;
     bool failsOpen = false;
 };
@@ -42,8 +44,8 @@ enum class ClockMode { virtualTime, realTime };
 // while the program is not running.
 void reset(ClockMode mode = ClockMode::virtualTime);
 
-void setInputPorts(const std::vector<PortSpec> &ports);
-void setOutputPorts(const std::vector<PortSpec> &ports);
+void setInputPorts(const std::vector<PortEntry> &ports);
+void setOutputPorts(const std::vector<PortEntry> &ports);
 // The usual machine: one USB device as port 0 on both sides.
 void setSingleDevice(const std::string &name = "USB Device");
 void attachPeer(Peer *peer);
