@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/rtmidi_input_queue.h"
+#include "platform/common/midi_in_buffer_queue.h"
 #include "platform/posix/rtmidi_port_list.h"
 #include "platform/posix/rtmidi_quiet.h"
 

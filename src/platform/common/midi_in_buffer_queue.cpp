@@ -1,4 +1,4 @@
-#include "platform/posix/rtmidi_input_queue.h"
+#include "platform/common/midi_in_buffer_queue.h"
 
 #include <cstring>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/rtmidi_input_queue.h"
+#include "platform/common/midi_in_buffer_queue.h"
 
 namespace {
 
