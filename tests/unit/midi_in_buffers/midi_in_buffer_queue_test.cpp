@@ -75,6 +75,7 @@ TEST_P(FillTest, DeliversOnlyWholeSysExIntoAQueuedBuffer) {
     if (c.reception != Reception::neverStarted) queue.start();
     if (c.reception == Reception::stopped) queue.stop();
     if (c.reception == Reception::reset) queue.reset();
+    EXPECT_EQ(queue.receiving(), c.reception == Reception::started);
 
     MIDIHDR *done = queue.fill(c.message.data(), c.message.size());
 
@@ -163,8 +164,10 @@ TEST_P(HeaderCallTest, AnswersAsWinmmDoes) {
         ASSERT_EQ(queue.add(&buffer.header, sizeof buffer.header), MMSYSERR_NOERROR);
     }
     if (c.addLengthZero) buffer.header.dwBufferLength = 0;
+    buffer.header.dwBytesRecorded = 5;  // left from the buffer's last message
     EXPECT_EQ(queue.add(&buffer.header, sizeof buffer.header), c.addResult);
     if (c.addResult == MMSYSERR_NOERROR) {
+        EXPECT_EQ(buffer.header.dwBytesRecorded, 0u);
         EXPECT_EQ(queue.reset().size(), 1u);
     }
     EXPECT_EQ(queue.unprepare(&buffer.header, sizeof buffer.header), c.unprepareResult);
