@@ -54,11 +54,6 @@ void deliverToProgram(std::unique_lock<std::mutex> &held, const std::vector<uint
 using sim::hostLock;
 using sim::ports;
 
-UINT midiInGetNumDevs() {
-    std::lock_guard<std::mutex> guard(hostLock);
-    return UINT(ports.inCount);
-}
-
 MMRESULT midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen) {
     std::lock_guard<std::mutex> guard(hostLock);
     ports.log.push_back("midiInOpen " + std::to_string(uDeviceID));
@@ -103,13 +98,6 @@ MMRESULT midiInStart(HMIDIIN hmi) {
     std::lock_guard<std::mutex> guard(hostLock);
     if (sim::openInIndex(hmi) < 0) return MMSYSERR_INVALHANDLE;
     hmi->buffers->start();
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT midiInStop(HMIDIIN hmi) {
-    std::lock_guard<std::mutex> guard(hostLock);
-    if (sim::openInIndex(hmi) < 0) return MMSYSERR_INVALHANDLE;
-    hmi->buffers->stop();
     return MMSYSERR_NOERROR;
 }
 

@@ -9,11 +9,6 @@
 using sim::hostLock;
 using sim::ports;
 
-UINT midiOutGetNumDevs() {
-    std::lock_guard<std::mutex> guard(hostLock);
-    return UINT(ports.outCount);
-}
-
 MMRESULT midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR, DWORD_PTR, DWORD) {
     std::lock_guard<std::mutex> guard(hostLock);
     ports.log.push_back("midiOutOpen " + std::to_string(uDeviceID));
@@ -67,11 +62,6 @@ MMRESULT midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT) {
     held.unlock();
     bool accepted = peer == nullptr || peer->onFrame(data, pmh->dwBufferLength, now);
     return accepted ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
-}
-
-MMRESULT midiOutReset(HMIDIOUT hmo) {
-    std::lock_guard<std::mutex> guard(hostLock);
-    return sim::openOutIndex(hmo) < 0 ? MMSYSERR_INVALHANDLE : MMSYSERR_NOERROR;
 }
 
 MMRESULT midiOutClose(HMIDIOUT hmo) {

@@ -51,7 +51,7 @@ const FillCase fillCases[] = {
     {"a message that fills the buffer exactly", Reception::started, true, 3, reply, true, reply},
     {"an overlong message is cut at the buffer's length", Reception::started, true, 2, reply, true, {0xF0, 0x23}},
     {"before midiInStart nothing is delivered", Reception::neverStarted, true, 200, reply, false, {}},
-    {"after midiInStop nothing is delivered", Reception::stopped, true, 200, reply, false, {}},
+    {"once stopped nothing is delivered", Reception::stopped, true, 200, reply, false, {}},
     {"after midiInReset nothing is delivered", Reception::reset, false, 200, reply, false, {}},
     {"without a queued buffer the message is dropped", Reception::started, false, 200, reply, false, {}},
     {"a short message never arrives", Reception::started, true, 200, {0x90, 0x40, 0x7F}, false, {}},
