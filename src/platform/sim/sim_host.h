@@ -1,5 +1,6 @@
 // The simulated platform: a virtual MIDI host and a virtual clock behind the
-// same Windows names as the real platforms, for scenario tests and benchmarks.
+// same Windows names as the real platforms, for scenario tests, benchmarks and
+// fuzzers. This header is what they use to set the host up and look at it.
 //
 // The host has a table of input and output ports. A peer (normally the device
 // model) is attached to the first input and output ports whose names do not
