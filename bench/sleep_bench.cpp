@@ -6,7 +6,7 @@
 #include <sys/prctl.h>
 
 #include "platform/platform.h"
-#include "support/sim/sim_host.h"
+#include "platform/sim/sim_host.h"
 
 namespace {
 

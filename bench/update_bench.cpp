@@ -18,9 +18,9 @@
 
 #include "bench_kit.h"
 #include "device_model.h"
+#include "platform/sim/sim_host.h"
 #include "run/update_run.h"
 #include "support/scenario/model_peer.h"
-#include "support/sim/sim_host.h"
 
 namespace {
 

@@ -43,10 +43,10 @@
 
 #include "device_model.h"
 #include "midi/reply_mailbox.h"
+#include "platform/sim/sim_host.h"
 #include "protocol/wire_constants.h"
 #include "run/update_run.h"
 #include "support/scenario/kit_builder.h"
-#include "support/sim/sim_host.h"
 
 namespace {
 

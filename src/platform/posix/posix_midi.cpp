@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/common/midi_in_buffer_queue.h"
 #include "platform/platform.h"
-#include "platform/posix/rtmidi_input_queue.h"
 #include "platform/posix/rtmidi_port_list.h"
 #include "platform/posix/rtmidi_quiet.h"
 
@@ -199,14 +199,6 @@ void receiveMessage(double, std::vector<unsigned char> *message, void *user) {
 
 }  // namespace
 
-UINT midiInGetNumDevs() {
-    try {
-        return static_cast<UINT>(Listing<RtMidiIn>(inClientName).entries.size());
-    } catch (...) {
-        return 0;
-    }
-}
-
 MMRESULT midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic) {
     try {
         MIDIINCAPSA full = {};
@@ -263,12 +255,6 @@ MMRESULT midiInStart(HMIDIIN hmi) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT midiInStop(HMIDIIN hmi) {
-    if (hmi == nullptr) return MMSYSERR_INVALHANDLE;
-    hmi->buffers.stop();
-    return MMSYSERR_NOERROR;
-}
-
 // As on Windows, every queued buffer comes back through the callback, empty.
 MMRESULT midiInReset(HMIDIIN hmi) {
     if (hmi == nullptr) return MMSYSERR_INVALHANDLE;
@@ -291,14 +277,6 @@ MMRESULT midiInClose(HMIDIIN hmi) {
     hmi->notify(MIM_CLOSE, 0, 0);
     delete hmi;
     return MMSYSERR_NOERROR;
-}
-
-UINT midiOutGetNumDevs() {
-    try {
-        return static_cast<UINT>(Listing<RtMidiOut>(outClientName).entries.size());
-    } catch (...) {
-        return 0;
-    }
 }
 
 MMRESULT midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc) {
@@ -363,8 +341,6 @@ MMRESULT midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     pmh->dwFlags |= MHDR_DONE;
     return MMSYSERR_NOERROR;
 }
-
-MMRESULT midiOutReset(HMIDIOUT hmo) { return hmo == nullptr ? MMSYSERR_INVALHANDLE : MMSYSERR_NOERROR; }
 
 MMRESULT midiOutClose(HMIDIOUT hmo) {
     if (hmo == nullptr) return MMSYSERR_INVALHANDLE;

@@ -1,19 +1,17 @@
-// The subset of the Windows API that the program uses, with the same names,
-// types and constant values, for systems that have no Windows.
+// The subset of the Windows API that the program uses, and the codes and
+// messages its implementations answer with, with the same names, types and
+// constant values, for systems that have no Windows.
 #pragma once
 
 #include <cstdint>
 
-#define WINAPI
 #define CALLBACK
 
 typedef uint32_t DWORD;
 typedef uint16_t WORD;
-typedef uint8_t BYTE;
 typedef int BOOL;
 typedef unsigned int UINT;
 typedef char CHAR;
-typedef long LONG;
 typedef uintptr_t UINT_PTR;
 typedef uintptr_t DWORD_PTR;
 typedef intptr_t LONG_PTR;
@@ -39,7 +37,6 @@ typedef HMIDIOUT *LPHMIDIOUT;
 #define MMSYSERR_NOERROR 0
 #define MMSYSERR_ERROR 1
 #define MMSYSERR_BADDEVICEID 2
-#define MMSYSERR_NOTENABLED 3
 #define MMSYSERR_ALLOCATED 4
 #define MMSYSERR_INVALHANDLE 5
 #define MMSYSERR_NODRIVER 6
@@ -47,15 +44,12 @@ typedef HMIDIOUT *LPHMIDIOUT;
 #define MMSYSERR_INVALPARAM 11
 #define MIDIERR_UNPREPARED 64
 #define MIDIERR_STILLPLAYING 65
-#define MIDIERR_NOTREADY 67
 #define TIMERR_NOERROR 0
 
 #define MIM_OPEN 0x3C1
 #define MIM_CLOSE 0x3C2
 #define MIM_DATA 0x3C3
 #define MIM_LONGDATA 0x3C4
-#define MIM_ERROR 0x3C5
-#define MIM_LONGERROR 0x3C6
 
 #define CALLBACK_NULL 0x00000000L
 #define CALLBACK_FUNCTION 0x00030000L
@@ -118,24 +112,20 @@ typedef struct _WIN32_FIND_DATAA {
 
 typedef void(CALLBACK *MIDIINPROC)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
 
-UINT midiInGetNumDevs();
 MMRESULT midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen);
 MMRESULT midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic);
 MMRESULT midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT midiInStart(HMIDIIN hmi);
-MMRESULT midiInStop(HMIDIIN hmi);
 MMRESULT midiInReset(HMIDIIN hmi);
 MMRESULT midiInClose(HMIDIIN hmi);
 
-UINT midiOutGetNumDevs();
 MMRESULT midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen);
 MMRESULT midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc);
 MMRESULT midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
-MMRESULT midiOutReset(HMIDIOUT hmo);
 MMRESULT midiOutClose(HMIDIOUT hmo);
 
 MMRESULT timeBeginPeriod(UINT uPeriod);

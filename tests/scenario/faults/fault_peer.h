@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "device_model.h"
-#include "support/sim/sim_host.h"
+#include "platform/sim/sim_host.h"
 
 namespace faults {
 

@@ -13,12 +13,12 @@ const char outLine[] = "MIDI OUT DEVICE: USB Device\r\n";
 const char inMissing[] = "Error: The MIDI In of device is missing!\n\n";
 const char outMissing[] = "Error: The MIDI Out of device is missing!\n\n";
 
-const std::vector<sim::PortSpec> oneDevice = {{"USB Device", false}};
+const std::vector<sim::PortEntry> oneDevice = {{"USB Device", false}};
 
 struct SearchCase {
     const char *name;
-    std::vector<sim::PortSpec> inputs;
-    std::vector<sim::PortSpec> outputs;
+    std::vector<sim::PortEntry> inputs;
+    std::vector<sim::PortEntry> outputs;
     bool opens;
     std::string printed;
     std::vector<std::string> log;
@@ -125,7 +125,7 @@ TEST_F(PortSearch, SystemPrefixIgnoresCaseButNeedsAllNineLetters) {
     }
     const char *kept[] = {"Micro", "Microsof", "My Microsoft"};
     for (const char *name : kept) {
-        const std::vector<sim::PortSpec> ports = {{name, false}, {"USB Device", false}};
+        const std::vector<sim::PortEntry> ports = {{name, false}, {"USB Device", false}};
         check({name, ports, ports, true, std::string(inLine) + outLine, {"midiInOpen 0", "midiOutOpen 0"}});
     }
 }

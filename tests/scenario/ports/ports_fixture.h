@@ -10,7 +10,7 @@
 
 #include "midi/midi_ports.h"
 #include "midi/reply_mailbox.h"
-#include "support/sim/sim_host.h"
+#include "platform/sim/sim_host.h"
 
 class PortsTest : public ::testing::Test {
   protected:

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "device_model.h"
-#include "support/sim/sim_host.h"
+#include "platform/sim/sim_host.h"
 
 namespace scenario {
 

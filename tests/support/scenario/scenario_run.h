@@ -8,15 +8,15 @@
 #include <vector>
 
 #include "device_model.h"
-#include "support/sim/sim_host.h"
+#include "platform/sim/sim_host.h"
 
 namespace scenario {
 
 struct Setup {
     std::string kitName = "Tarnwick_Box.kit";
     std::string kitText;
-    std::vector<sim::PortSpec> inputs = {{"USB Device", false}};
-    std::vector<sim::PortSpec> outputs = {{"USB Device", false}};
+    std::vector<sim::PortEntry> inputs = {{"USB Device", false}};
+    std::vector<sim::PortEntry> outputs = {{"USB Device", false}};
 };
 
 struct RunResult {

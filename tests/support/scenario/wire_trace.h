@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "support/sim/sim_host.h"
+#include "platform/sim/sim_host.h"
 
 namespace scenario {
 

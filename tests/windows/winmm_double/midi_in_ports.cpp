@@ -135,11 +135,6 @@ bool validHeader(const MIDIHDR *header, UINT size) {
 
 using namespace winmm_double;
 
-UINT WINAPI midiInGetNumDevs() {
-    Locked locked;
-    return static_cast<UINT>(state().inPorts.size());
-}
-
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR deviceId, LPMIDIINCAPSA caps, UINT size) {
     if (caps == nullptr) return MMSYSERR_INVALPARAM;
     Locked locked;
@@ -213,14 +208,6 @@ MMRESULT WINAPI midiInStart(HMIDIIN handle) {
     if (port == nullptr) return MMSYSERR_INVALHANDLE;
     if (!port->started) port->startTick = now();
     port->started = true;
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT WINAPI midiInStop(HMIDIIN handle) {
-    Locked locked;
-    InPort *port = findIn(state(), handle);
-    if (port == nullptr) return MMSYSERR_INVALHANDLE;
-    port->started = false;
     return MMSYSERR_NOERROR;
 }
 

@@ -38,11 +38,6 @@ void queueAnswer(State &s, const device::Outgoing &answer, ULONGLONG tick) {
 
 using namespace winmm_double;
 
-UINT WINAPI midiOutGetNumDevs() {
-    Locked locked;
-    return static_cast<UINT>(state().outPorts.size());
-}
-
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR deviceId, LPMIDIOUTCAPSA caps, UINT size) {
     if (caps == nullptr) return MMSYSERR_INVALPARAM;
     Locked locked;

@@ -1,4 +1,4 @@
-#include "platform/posix/rtmidi_input_queue.h"
+#include "platform/common/midi_in_buffer_queue.h"
 
 #include <cstring>
 
@@ -32,6 +32,7 @@ MMRESULT MidiInBufferQueue::add(MIDIHDR *header, UINT headerSize) {
     if (!(header->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
     if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
     header->dwFlags = (header->dwFlags & ~static_cast<DWORD>(MHDR_DONE)) | MHDR_INQUEUE;
+    header->dwBytesRecorded = 0;
     queued.push_back(header);
     return MMSYSERR_NOERROR;
 }
@@ -45,6 +46,11 @@ void MidiInBufferQueue::start() {
 void MidiInBufferQueue::stop() {
     std::lock_guard<std::mutex> guard(lock);
     started = false;
+}
+
+bool MidiInBufferQueue::receiving() {
+    std::lock_guard<std::mutex> guard(lock);
+    return started;
 }
 
 std::vector<MIDIHDR *> MidiInBufferQueue::reset() {

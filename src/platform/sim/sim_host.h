@@ -1,5 +1,6 @@
 // The simulated platform: a virtual MIDI host and a virtual clock behind the
-// same Windows names as the real platforms, for scenario tests and benchmarks.
+// same Windows names as the real platforms, for scenario tests, benchmarks and
+// fuzzers. This header is what they use to set the host up and look at it.
 //
 // The host has a table of input and output ports. A peer (normally the device
 // model) is attached to the first input and output ports whose names do not
@@ -18,7 +19,9 @@
 
 namespace sim {
 
-struct PortSpec {
+// One line of the host's port table: the product name the port reports, and
+// whether opening it fails, as for a port another program holds.
+struct PortEntry {
     std::string name;
     bool failsOpen = false;
 };
@@ -42,8 +45,8 @@ enum class ClockMode { virtualTime, realTime };
 // while the program is not running.
 void reset(ClockMode mode = ClockMode::virtualTime);
 
-void setInputPorts(const std::vector<PortSpec> &ports);
-void setOutputPorts(const std::vector<PortSpec> &ports);
+void setInputPorts(const std::vector<PortEntry> &ports);
+void setOutputPorts(const std::vector<PortEntry> &ports);
 // The usual machine: one USB device as port 0 on both sides.
 void setSingleDevice(const std::string &name = "USB Device");
 void attachPeer(Peer *peer);

@@ -1,7 +1,8 @@
 // The buffers an input port holds for SysEx messages, kept the way winmm keeps
 // them: the program queues MIDIHDRs, each whole message fills the first one,
-// which then leaves the queue marked done. No MIDI library in here, so the
-// rules can be tested alone; the port wraps it and calls the callback.
+// which then leaves the queue marked done. No MIDI library in here: the posix
+// and the simulated platform's ports both wrap it and make the callback, and
+// the rules can be tested alone.
 #pragma once
 
 #include <chrono>
@@ -21,6 +22,8 @@ class MidiInBufferQueue {
 
     void start();
     void stop();
+    // Started, and neither stopped nor reset since.
+    bool receiving();
     // Stops reception and takes every queued buffer out, marked done and
     // empty, for the caller to hand back through the callback.
     std::vector<MIDIHDR *> reset();

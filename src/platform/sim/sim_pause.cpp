@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
-#include "support/sim/sim_host.h"
+#include "platform/sim/sim_host.h"
 
 static int pauses;
 

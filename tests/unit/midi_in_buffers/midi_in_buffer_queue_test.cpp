@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/rtmidi_input_queue.h"
+#include "platform/common/midi_in_buffer_queue.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ const FillCase fillCases[] = {
     {"a message that fills the buffer exactly", Reception::started, true, 3, reply, true, reply},
     {"an overlong message is cut at the buffer's length", Reception::started, true, 2, reply, true, {0xF0, 0x23}},
     {"before midiInStart nothing is delivered", Reception::neverStarted, true, 200, reply, false, {}},
-    {"after midiInStop nothing is delivered", Reception::stopped, true, 200, reply, false, {}},
+    {"once stopped nothing is delivered", Reception::stopped, true, 200, reply, false, {}},
     {"after midiInReset nothing is delivered", Reception::reset, false, 200, reply, false, {}},
     {"without a queued buffer the message is dropped", Reception::started, false, 200, reply, false, {}},
     {"a short message never arrives", Reception::started, true, 200, {0x90, 0x40, 0x7F}, false, {}},
@@ -75,6 +75,7 @@ TEST_P(FillTest, DeliversOnlyWholeSysExIntoAQueuedBuffer) {
     if (c.reception != Reception::neverStarted) queue.start();
     if (c.reception == Reception::stopped) queue.stop();
     if (c.reception == Reception::reset) queue.reset();
+    EXPECT_EQ(queue.receiving(), c.reception == Reception::started);
 
     MIDIHDR *done = queue.fill(c.message.data(), c.message.size());
 
@@ -163,8 +164,10 @@ TEST_P(HeaderCallTest, AnswersAsWinmmDoes) {
         ASSERT_EQ(queue.add(&buffer.header, sizeof buffer.header), MMSYSERR_NOERROR);
     }
     if (c.addLengthZero) buffer.header.dwBufferLength = 0;
+    buffer.header.dwBytesRecorded = 5;  // left from the buffer's last message
     EXPECT_EQ(queue.add(&buffer.header, sizeof buffer.header), c.addResult);
     if (c.addResult == MMSYSERR_NOERROR) {
+        EXPECT_EQ(buffer.header.dwBytesRecorded, 0u);
         EXPECT_EQ(queue.reset().size(), 1u);
     }
     EXPECT_EQ(queue.unprepare(&buffer.header, sizeof buffer.header), c.unprepareResult);

@@ -1,0 +1,127 @@
+// The input side of the simulated host's winmm: the device's messages go to
+// the program's callback as Windows hands them over, SysEx into the queued
+// buffers, short messages packed into the call itself.
+#include <cstring>
+
+#include "platform/sim/host_lock.h"
+#include "platform/sim/port_table.h"
+
+namespace sim {
+
+namespace {
+
+// The callback runs without the lock, so that it may queue the buffer again.
+void callProgram(std::unique_lock<std::mutex> &held, HMIDIIN__ &port, UINT message, DWORD_PTR param1) {
+    MIDIINPROC callback = port.callback;
+    DWORD_PTR instance = port.instance;
+    held.unlock();
+    if (callback) callback(&port, message, instance, param1, 0);
+    held.lock();
+}
+
+DWORD packShortMessage(const std::vector<uint8_t> &bytes) {
+    DWORD packed = 0;
+    for (size_t i = 0; i < bytes.size() && i < 3; ++i) packed |= DWORD(bytes[i]) << (8 * i);
+    return packed;
+}
+
+}  // namespace
+
+void deliverToProgram(std::unique_lock<std::mutex> &held, const std::vector<uint8_t> &bytes) {
+    int device = firstDevicePort(ports.inputs);
+    if (device < 0 || size_t(device) >= ports.inCount || !ports.in[device].open() ||
+        !ports.in[device].buffers->receiving()) {
+        ports.dropped++;
+        return;
+    }
+    HMIDIIN__ &port = ports.in[device];
+    if (bytes.empty() || bytes[0] != 0xF0) {
+        ports.shortDelivered++;
+        callProgram(held, port, MIM_DATA, packShortMessage(bytes));
+        return;
+    }
+    MIDIHDR *header = port.buffers->fill(bytes.data(), bytes.size());
+    if (header == nullptr) {
+        ports.dropped++;
+        return;
+    }
+    ports.longDelivered++;
+    callProgram(held, port, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header));
+}
+
+}  // namespace sim
+
+using sim::hostLock;
+using sim::ports;
+
+MMRESULT midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen) {
+    std::lock_guard<std::mutex> guard(hostLock);
+    ports.log.push_back("midiInOpen " + std::to_string(uDeviceID));
+    if (uDeviceID >= ports.inCount) return MMSYSERR_BADDEVICEID;
+    HMIDIIN__ &port = ports.in[uDeviceID];
+    if (ports.inputs[uDeviceID].failsOpen || port.open()) return MMSYSERR_ALLOCATED;
+    port.buffers.emplace();
+    port.callback = fdwOpen == CALLBACK_FUNCTION ? reinterpret_cast<MIDIINPROC>(dwCallback) : nullptr;
+    port.instance = dwInstance;
+    *phmi = &port;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic) {
+    std::lock_guard<std::mutex> guard(hostLock);
+    if (uDeviceID >= ports.inputs.size()) return MMSYSERR_BADDEVICEID;
+    if (cbmic < sizeof *pmic) return MMSYSERR_INVALPARAM;
+    std::memset(pmic, 0, sizeof *pmic);
+    std::strncpy(pmic->szPname, ports.inputs[uDeviceID].name.c_str(), MAXPNAMELEN - 1);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
+    std::lock_guard<std::mutex> guard(hostLock);
+    if (sim::openInIndex(hmi) < 0) return MMSYSERR_INVALHANDLE;
+    return hmi->buffers->prepare(pmh, cbmh);
+}
+
+MMRESULT midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
+    std::lock_guard<std::mutex> guard(hostLock);
+    if (sim::openInIndex(hmi) < 0) return MMSYSERR_INVALHANDLE;
+    return hmi->buffers->unprepare(pmh, cbmh);
+}
+
+MMRESULT midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
+    std::lock_guard<std::mutex> guard(hostLock);
+    if (sim::openInIndex(hmi) < 0) return MMSYSERR_INVALHANDLE;
+    return hmi->buffers->add(pmh, cbmh);
+}
+
+MMRESULT midiInStart(HMIDIIN hmi) {
+    std::lock_guard<std::mutex> guard(hostLock);
+    if (sim::openInIndex(hmi) < 0) return MMSYSERR_INVALHANDLE;
+    hmi->buffers->start();
+    return MMSYSERR_NOERROR;
+}
+
+// Stops reception and returns every queued buffer, empty, as Windows does.
+MMRESULT midiInReset(HMIDIIN hmi) {
+    std::unique_lock<std::mutex> held(hostLock);
+    int i = sim::openInIndex(hmi);
+    if (i < 0) return MMSYSERR_INVALHANDLE;
+    ports.log.push_back("midiInReset " + std::to_string(i));
+    for (MIDIHDR *header : hmi->buffers->reset())
+        sim::callProgram(held, *hmi, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header));
+    return MMSYSERR_NOERROR;
+}
+
+// Like Windows, refuses while a buffer is still queued.
+MMRESULT midiInClose(HMIDIIN hmi) {
+    std::lock_guard<std::mutex> guard(hostLock);
+    int i = sim::openInIndex(hmi);
+    if (i < 0) return MMSYSERR_INVALHANDLE;
+    if (hmi->buffers->holdsBuffers()) {
+        ports.log.push_back("midiInClose " + std::to_string(i) + " refused");
+        return MIDIERR_STILLPLAYING;
+    }
+    ports.log.push_back("midiInClose " + std::to_string(i));
+    sim::closeInPort(*hmi);
+    return MMSYSERR_NOERROR;
+}
