@@ -51,9 +51,14 @@ int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
         "or a file cannot be used or the image is not as expected, 2 for a wrong command line.");
 
     std::string api = "auto";
-    app.add_option("--api", api, "MIDI system: alsa, jack, or auto (ALSA where its sequencer opens, else JACK)")
-        ->check(CLI::IsMember({"auto", "alsa", "jack"}))
-        ->capture_default_str();
+    CLI::Option *apiOption =
+        app.add_option("--api", api, "MIDI system: alsa, jack, or auto (ALSA where its sequencer opens, else JACK)")
+            ->check(CLI::IsMember({"auto", "alsa", "jack"}))
+            ->capture_default_str();
+    app.add_option("--rawmidi", options.rawMidiDevice,
+                   "Speak through this kernel raw MIDI device (such as /dev/snd/midiC0D0) instead of virtual ports")
+        ->type_name("DEVICE")
+        ->excludes(apiOption);
     app.add_option("--name", options.name, "Product name of the ports (at most 40 characters, no colon)")
         ->capture_default_str();
     app.add_option("--latency", options.faults.latencyMs, "Delay of every answer in ms")->capture_default_str();
