@@ -49,7 +49,10 @@ FrameResult Model::onFrame(const uint8_t *frame, size_t length, uint64_t arrival
     counters_.frames++;
     bool stalled = faults_.abandonRecordAfterMs != 0 && arrivalMs > lastFrameMs_ + faults_.abandonRecordAfterMs;
     lastFrameMs_ = arrivalMs;
-    if (stalled && recordReceived_ != 0) startRecord();
+    if (stalled && recordReceived_ != 0) {
+        counters_.recordsAbandoned++;
+        startRecord();
+    }
     if (faults_.failAfterFrames && counters_.frames > *faults_.failAfterFrames) {
         result.accepted = false;
         return result;

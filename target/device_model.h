@@ -116,6 +116,7 @@ struct Counters {
     uint32_t resendsRecognised = 0;
     uint32_t damagedFrames = 0;
     uint32_t ignoredFrames = 0;
+    uint32_t recordsAbandoned = 0;  // their frames stopped before their end
 };
 
 class Model {

@@ -75,6 +75,8 @@ std::vector<std::string> describeFrame(uint32_t frameNumber, const device::Bytes
                                        const device::FrameResult &result, const device::Counters &before,
                                        const device::Counters &after, size_t imageSize) {
     std::vector<std::string> lines;
+    if (after.recordsAbandoned != before.recordsAbandoned)
+        lines.push_back("record abandoned: its frames stopped before its end");
     lines.push_back("frame " + std::to_string(frameNumber) + ": " + std::to_string(frame.size()) + " bytes, " +
                     frameKind(result, before, after));
     std::optional<uint8_t> code = answeredCode(result);
