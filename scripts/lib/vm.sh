@@ -48,7 +48,7 @@ modprobe -a virtio_pci 9p 9pnet_virtio || exit 1
 opts=trans=virtio,version=9p2000.L,msize=262144
 root=/host
 mkdir -p $root /control /host-tmp
-mount -t 9p -o $opts,ro host $root || exit 1
+mount -t 9p -o $opts,ro,cache=loose host $root || exit 1
 mount -t 9p -o $opts control /control || exit 1
 share=$(cat /control/share)
 repo=$(cat /control/repo)
