@@ -20,10 +20,11 @@
 #                 error)
 #
 # Inside, /proc, /sys, the guest's /dev, and tmpfs on /tmp and /dev/shm are
-# mounted over the shared root; everything else but DIR is read-only. The
-# kernel loads no module by itself, so a case sees exactly the MIDI ports its
-# modules make. QEMU is stopped by its process id whatever happens, and ends
-# on its own once the timeout has passed.
+# mounted over the shared root; everything else but DIR is read-only, and
+# cached in the guest (a file changed here during a run may look unchanged
+# there; DIR is not cached). The kernel loads no module by itself, so a case
+# sees exactly the MIDI ports its modules make. QEMU is stopped by its
+# process id whatever happens, and ends on its own once the timeout has passed.
 
 # shellcheck source-path=SCRIPTDIR source=jack.sh
 source "$(dirname "${BASH_SOURCE[0]}")/jack.sh" # stop_process
