@@ -5,23 +5,28 @@
 # one, otherwise on a private JACK server started for the purpose) and runs a
 # whole update there as a user would, the progress line live on the terminal.
 # Everything it started is ended on the way out, however it ends.
+#
+# With DEMO_BUILD_DIR set to a build folder that holds the programs already,
+# it installs and builds nothing and runs those (the test VM, whose root is
+# read-only, runs the demo so).
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 # shellcheck source=lib/jack.sh
 source "$repo_root/scripts/lib/jack.sh"
 
-ensure_packages "${build_packages[@]}"
-
-build_dir=$repo_root/build-demo
-cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICK_TESTS=OFF >/dev/null
-programs=(tarnwick-update tarnwick-target)
 have_kit_tool=0
-if [ -f "$repo_root/tools/kit/CMakeLists.txt" ]; then
-  programs+=(tarnwick-kit)
-  have_kit_tool=1
+if [ -f "$repo_root/tools/kit/CMakeLists.txt" ]; then have_kit_tool=1; fi
+if [ -n "${DEMO_BUILD_DIR:-}" ]; then
+  build_dir=$DEMO_BUILD_DIR
+else
+  ensure_packages "${build_packages[@]}"
+  build_dir=$repo_root/build-demo
+  cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICK_TESTS=OFF >/dev/null
+  programs=(tarnwick-update tarnwick-target)
+  [ "$have_kit_tool" -eq 0 ] || programs+=(tarnwick-kit)
+  cmake --build "$build_dir" -j2 --target "${programs[@]}"
 fi
-cmake --build "$build_dir" -j2 --target "${programs[@]}"
 updater=$build_dir/src/tarnwick-update
 target=$build_dir/target/tarnwick-target
 

@@ -3,7 +3,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-steps=(native windows packages sanitizers fuzz)
+steps=(native windows alsa packages sanitizers fuzz)
 passed=0
 failed=0
 for step in "${steps[@]}"; do

@@ -14,7 +14,7 @@ namespace {
 std::atomic<int> wakeReadFd{-1};
 std::atomic<int> wakeWriteFd{-1};
 
-void wake() {
+void wakeMainThread() {
     int fd = wakeWriteFd.load();
     if (fd < 0) return;
     char byte = 1;
@@ -47,8 +47,10 @@ void FrameInbox::push(const unsigned char *bytes, size_t length, TargetClock::ti
         std::lock_guard<std::mutex> lock(mutex_);
         frames_.push_back({device::Bytes(bytes, bytes + length), arrival});
     }
-    wake();
+    wakeMainThread();
 }
+
+void FrameInbox::wake() { wakeMainThread(); }
 
 std::vector<ArrivedFrame> FrameInbox::takeAll() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -68,6 +70,6 @@ void FrameInbox::waitForWake(int timeoutMs) {
 
 void FrameInbox::wakeFromSignal() {
     int saved = errno;
-    wake();
+    wakeMainThread();
     errno = saved;
 }

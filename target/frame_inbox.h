@@ -29,6 +29,9 @@ class FrameInbox {
     // Main thread: the frames in their order of arrival, emptying the inbox.
     std::vector<ArrivedFrame> takeAll();
 
+    // Any thread: wakes the main thread without a frame.
+    void wake();
+
     // Waits until woken or for at most timeoutMs (negative: no limit).
     void waitForWake(int timeoutMs);
 

@@ -73,12 +73,20 @@ int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
     });
 
     std::string api = "auto";
-    app.add_option("--api", api, "MIDI system: alsa, jack, or auto (ALSA where its sequencer opens, else JACK)")
-        ->check(CLI::IsMember({"auto", "alsa", "jack"}))
-        ->capture_default_str();
+    CLI::Option *apiOption =
+        app.add_option("--api", api, "MIDI system: alsa, jack, or auto (ALSA where its sequencer opens, else JACK)")
+            ->check(CLI::IsMember({"auto", "alsa", "jack"}))
+            ->capture_default_str();
+    app.add_option("--rawmidi", options.rawMidiDevice,
+                   "Speak through this kernel raw MIDI device (such as /dev/snd/midiC0D0) instead of virtual ports")
+        ->type_name("DEVICE")
+        ->excludes(apiOption);
     app.add_option("--name", options.name, "Product name of the ports (at most 40 characters, no colon)")
         ->capture_default_str();
     app.add_option("--latency", options.faults.latencyMs, "Delay of every answer in ms")->capture_default_str();
+    app.add_option("--abandon-after", options.faults.abandonRecordAfterMs,
+                   "Abandon a record whose frames stop for longer than this many ms (0: never)")
+        ->capture_default_str();
     std::vector<std::string> verdicts;
     app.add_option("--verdicts", verdicts, "Codes answered to record attempts 1, 2, ... before the box's own")
         ->delimiter(',')

@@ -12,6 +12,8 @@ enum class MidiSystem { automatic, alsa, jack };
 
 struct TargetOptions {
     MidiSystem system = MidiSystem::automatic;
+    // A kernel raw MIDI device to speak through instead of virtual ports.
+    std::string rawMidiDevice;
     std::string name = "Tarnwick Box";
     device::Faults faults;
     // What the image should come to; at most one of the two.

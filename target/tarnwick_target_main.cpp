@@ -1,9 +1,10 @@
 // tarnwick-target: a virtual Tarnwick Box on a real MIDI system. It opens two
-// virtual ports, hands every frame that arrives to the device model, sends
-// the model's answers when they are due, and reports each event on standard
-// output. Ctrl-C or SIGTERM ends it with a summary of the image it received.
+// virtual ports (or a kernel raw MIDI device), hands every frame that arrives
+// to the device model, sends the model's answers when they are due, and
+// reports each event on standard output. Ctrl-C or SIGTERM ends it with a
+// summary of the image it received.
 //
-// RtMidi delivers frames on its own thread; they are queued to the main
+// Frames arrive on a thread of the ports' own; they are queued to the main
 // thread, which alone talks to the model and sends. The main thread sleeps in
 // poll() until a frame arrives, a signal comes or the next answer is due.
 #include <signal.h>
@@ -23,6 +24,7 @@
 #include "image_file.h"
 #include "kit/hex_text_reader.h"
 #include "kit/kit_records.h"
+#include "raw_midi_port.h"
 #include "reply_scheduler.h"
 #include "target_options.h"
 #include "virtual_ports.h"
@@ -95,22 +97,29 @@ class EventLog {
 // The box at work until told to stop or its time is up.
 class Session {
   public:
-    Session(device::Model &model, VirtualPorts &ports, FrameInbox &inbox, const EventLog &log)
+    Session(device::Model &model, BoxPorts &ports, FrameInbox &inbox, const EventLog &log)
         : model_(model), ports_(ports), inbox_(inbox), log_(log) {}
 
-    void run(uint32_t timeoutSeconds) {
+    // False when the ports failed on the way.
+    bool run(uint32_t timeoutSeconds) {
         TargetClock::time_point deadline = TargetClock::now() + std::chrono::seconds(timeoutSeconds);
         for (;;) {
             for (ArrivedFrame &frame : inbox_.takeAll()) take(frame);
             sendDue();
+            std::string failure = ports_.failure();
+            if (!failure.empty()) {
+                log_.line("stopped: " + failure + unsent());
+                reportError(failure);
+                return false;
+            }
             if (stopRequested) {
                 log_.line("stopped by a signal" + unsent());
-                return;
+                return true;
             }
             TargetClock::time_point now = TargetClock::now();
             if (timeoutSeconds > 0 && now >= deadline) {
                 log_.line("stopped after " + std::to_string(timeoutSeconds) + " s" + unsent());
-                return;
+                return true;
             }
             int wait = scheduler_.msUntilNext(now);
             if (timeoutSeconds > 0) {
@@ -139,7 +148,7 @@ class Session {
             auto after = std::chrono::duration_cast<std::chrono::milliseconds>(now - reply.arrival).count();
             log_.line("reply " + hexBytes(reply.bytes) +
                           (sent ? " sent " + std::to_string(after) + " ms after its frame"
-                                : " not sent: the MIDI library refused it"),
+                                : " not sent: the MIDI system refused it"),
                       now);
         }
     }
@@ -150,11 +159,16 @@ class Session {
     }
 
     device::Model &model_;
-    VirtualPorts &ports_;
+    BoxPorts &ports_;
     FrameInbox &inbox_;
     const EventLog &log_;
     ReplyScheduler scheduler_;
 };
+
+std::unique_ptr<BoxPorts> openPorts(const TargetOptions &options, FrameInbox &inbox) {
+    if (!options.rawMidiDevice.empty()) return std::unique_ptr<BoxPorts>(new RawMidiPort(options.rawMidiDevice, inbox));
+    return std::unique_ptr<BoxPorts>(new VirtualPorts(options.system, options.name, inbox));
+}
 
 }  // namespace
 
@@ -184,16 +198,16 @@ int main(int argc, char **argv) {
     installStopHandlers();
     try {
         FrameInbox inbox;
-        std::unique_ptr<VirtualPorts> ports(new VirtualPorts(options.system, options.name, inbox));
+        std::unique_ptr<BoxPorts> ports = openPorts(options, inbox);
         EventLog log(TargetClock::now());
         device::Model model(options.faults);
         log.line("ready: \"" + options.name + "\" on " + ports->systemName() + ", frames to \"" + ports->inPortName() +
                  "\", replies from \"" + ports->outPortName() + "\"");
-        Session(model, *ports, inbox, log).run(options.timeoutSeconds);
+        bool portsHeld = Session(model, *ports, inbox, log).run(options.timeoutSeconds);
         ports.reset();
 
         log.line(summaryLine(model.counters(), model.image(), expected));
-        bool ok = imageAsExpected(model.image(), expected);
+        bool ok = portsHeld && imageAsExpected(model.image(), expected);
         if (!options.savePath.empty()) {
             std::string error = saveFile.write(model.image());
             if (!error.empty()) {

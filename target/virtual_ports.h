@@ -8,28 +8,24 @@
 #include <memory>
 #include <string>
 
+#include "box_ports.h"
 #include "device_model.h"
 #include "frame_inbox.h"
 #include "target_options.h"
 
 struct LibraryErrors;
 
-class VirtualPorts {
+class VirtualPorts : public BoxPorts {
   public:
     // Opens both ports; throws std::runtime_error with a message for the
     // user when it cannot. automatic takes ALSA where its sequencer opens.
     VirtualPorts(MidiSystem system, const std::string &name, FrameInbox &inbox);
-    ~VirtualPorts();
+    ~VirtualPorts() override;
     VirtualPorts(const VirtualPorts &) = delete;
     VirtualPorts &operator=(const VirtualPorts &) = delete;
 
     // False when the library refused the message.
-    bool send(const device::Bytes &message);
-
-    // "ALSA" or "JACK", and the names other programs see the ports by.
-    const std::string &systemName() const { return systemName_; }
-    const std::string &inPortName() const { return inPortName_; }
-    const std::string &outPortName() const { return outPortName_; }
+    bool send(const device::Bytes &message) override;
 
   private:
     void open(MidiSystem system, const std::string &name, FrameInbox &inbox);
@@ -42,7 +38,4 @@ class VirtualPorts {
     std::unique_ptr<LibraryErrors> outErrors_;
     std::unique_ptr<RtMidiIn> in_;
     std::unique_ptr<RtMidiOut> out_;
-    std::string systemName_;
-    std::string inPortName_;
-    std::string outPortName_;
 };

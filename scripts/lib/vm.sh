@@ -1,0 +1,239 @@
+# shellcheck shell=bash
+# A small virtual machine for what this machine may lack: the ALSA sequencer
+# and its kernel MIDI ports, and 32-bit programs. Debian's own kernel runs
+# under QEMU with an initramfs of busybox; it mounts this machine's root
+# read-only over 9p and runs one command in a chroot of it. Source
+# lib/common.sh and this file, then:
+#
+#   vm_prepare    installs QEMU and busybox, fetches Debian's kernel package
+#                 (unpacked into build-vm/, never installed) and builds the
+#                 initramfs; does nothing when the cache is current
+#   vm_run [--modules "MOD ..."] [--timeout SECONDS] [--share DIR] -- COMMAND [ARG...]
+#                 boots, loads the modules (with what they depend on), runs
+#                 COMMAND as root in DIR (writable there; default a fresh
+#                 temporary folder), with standard input from /dev/null and
+#                 only PATH, HOME=/root and LANG=C.UTF-8 in its environment.
+#                 Its output comes back on standard output and standard error
+#                 once it has ended; the exit status is COMMAND's, 124 when
+#                 the timeout (default 600 s, boot included) ended it, 125
+#                 when the VM failed (its console log then goes to standard
+#                 error)
+#
+# Inside, /proc, /sys, the guest's /dev, and tmpfs on /tmp and /dev/shm are
+# mounted over the shared root; everything else but DIR is read-only, and
+# cached in the guest (a file changed here during a run may look unchanged
+# there; DIR is not cached). The kernel loads no module by itself, so a case
+# sees exactly the MIDI ports its modules make. QEMU is stopped by its
+# process id whatever happens, and ends on its own once the timeout has passed.
+
+# shellcheck source-path=SCRIPTDIR source=jack.sh
+source "$(dirname "${BASH_SOURCE[0]}")/jack.sh" # stop_process
+
+vm_dir=${repo_root:?source lib/common.sh first}/build-vm
+
+# The script the guest's kernel starts: modules for 9p, the shared folders,
+# the chroot, the command, its exit status, power off. Reads what to do from
+# the control folder (tag "control"), where it also leaves the results. Its
+# errors go to the console log.
+# shellcheck disable=SC2016 # expanded by the guest's shell
+vm_init_script='#!/bin/busybox sh
+/bin/busybox mkdir -p /proc /sys /dev /sbin /usr/bin /usr/sbin
+/bin/busybox --install -s
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+# A module the kernel asks for on its own (the sequencer'"'"'s "Midi Through"
+# client, a card'"'"'s sequencer bridge) would add ports no case asked for.
+echo > /proc/sys/kernel/modprobe
+modprobe -a virtio_pci 9p 9pnet_virtio || exit 1
+opts=trans=virtio,version=9p2000.L,msize=262144
+root=/host
+mkdir -p $root /control /host-tmp
+mount -t 9p -o $opts,ro,cache=loose host $root || exit 1
+mount -t 9p -o $opts control /control || exit 1
+share=$(cat /control/share)
+repo=$(cat /control/repo)
+mount -o bind "$root$(cat /control/kernel-tree)/lib/modules" /lib/modules || exit 1
+modules=$(cat /control/modules)
+if [ -n "$modules" ]; then modprobe -a $modules || exit 1; fi
+mount -t proc proc $root/proc
+mount -t sysfs sysfs $root/sys
+mount -t devtmpfs devtmpfs $root/dev
+mount -o bind,ro $root/tmp /host-tmp
+mount -t tmpfs -o mode=1777 tmpfs $root/tmp
+# This repository stays visible where it lies under /tmp (a clone there).
+case $repo in /tmp/*)
+  mkdir -p "$root$repo"
+  mount -o bind,ro "/host-tmp/${repo#/tmp/}" "$root$repo" || exit 1
+esac
+mkdir -p $root/dev/shm
+mount -t tmpfs -o mode=1777 tmpfs $root/dev/shm
+ln -sfn /proc/self/fd $root/dev/fd
+mkdir -p "$root$share" 2>/dev/null
+mount -t 9p -o $opts share "$root$share" || exit 1
+chroot $root /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  HOME=/root LANG=C.UTF-8 /bin/bash -c "$(cat /control/command)" </dev/null >/control/stdout 2>/control/stderr
+echo $? >/control/status
+sync
+poweroff -f
+'
+
+# Resolves Debian's kernel metapackage to the image package it stands for.
+vm_kernel_package() {
+  apt-cache show --no-all-versions linux-image-amd64 2>/dev/null |
+    sed -n 's/^Depends: \(linux-image-[^ ,]*\).*/\1/p' | head -n 1
+}
+
+# One preparation at a time; runs hold the lock shared, so that the cache is
+# never rebuilt under a running VM.
+vm_prepare() {
+  ensure_packages qemu-system-x86 busybox-static xz-utils
+  mkdir -p "$vm_dir"
+  (
+    flock -w 900 9 || { echo "vm: build-vm/ stayed locked for 15 minutes" >&2; exit 1; }
+    vm_prepare_cache
+  ) 9>"$vm_dir/lock"
+}
+
+vm_prepare_cache() {
+  local package version kernel_stamp initramfs_stamp
+  package=$(vm_kernel_package)
+  if [ -z "$package" ]; then
+    as_root apt-get update -qq
+    package=$(vm_kernel_package)
+  fi
+  [ -n "$package" ] || { echo "vm: no linux-image-amd64 in the package lists" >&2; return 1; }
+  version=$(apt-cache show --no-all-versions "$package" | sed -n 's/^Version: //p' | head -n 1)
+  kernel_stamp="$package $version"
+  if [ "$(cat "$vm_dir/kernel.stamp" 2>/dev/null)" != "$kernel_stamp" ]; then
+    echo "vm: kernel $package $version"
+    rm -f "$vm_dir/kernel.stamp" "$vm_dir/initramfs.stamp"
+    vm_logged kernel vm_fetch_kernel "$package" "$version" || return 1
+    echo "$kernel_stamp" >"$vm_dir/kernel.stamp"
+  fi
+  initramfs_stamp="$kernel_stamp $(dpkg-query -W -f='${Version}' busybox-static) $(echo "$vm_init_script" | sha256sum)"
+  if [ "$(cat "$vm_dir/initramfs.stamp" 2>/dev/null)" != "$initramfs_stamp" ]; then
+    echo "vm: initramfs"
+    vm_logged initramfs vm_build_initramfs "${package#linux-image-}" || return 1
+    echo "$initramfs_stamp" >"$vm_dir/initramfs.stamp"
+  fi
+}
+
+# vm_logged NAME COMMAND...: runs COMMAND with its output in build-vm/NAME.log,
+# shown when it fails.
+vm_logged() {
+  local log=$vm_dir/$1.log
+  shift
+  if ! "$@" >"$log" 2>&1; then
+    echo "vm: failed; $log:" >&2
+    cat "$log" >&2
+    return 1
+  fi
+}
+
+# The kernel package unpacked into build-vm/kernel with its module list, and
+# the kernel itself uncompressed: QEMU starts that directly, which saves the
+# seconds that decompressing takes in an emulated machine.
+vm_fetch_kernel() {
+  local package=$1 version=$2 deb image offset
+  rm -rf "$vm_dir/kernel" "$vm_dir/vmlinux" "$vm_dir"/*.deb
+  (cd "$vm_dir" && apt-get download "$package=$version") || return 1
+  deb=$(echo "$vm_dir"/"$package"_*.deb)
+  dpkg-deb -x "$deb" "$vm_dir/kernel" || return 1
+  rm -f "$deb"
+  busybox depmod -b "$vm_dir/kernel" "${package#linux-image-}" || return 1
+  image=$vm_dir/kernel/boot/vmlinuz-${package#linux-image-}
+  offset=$(LC_ALL=C grep -obUa $'\xfd7zXZ' "$image" | head -n 1 | cut -d: -f1)
+  [ -n "$offset" ] || { echo "no xz data in $image"; return 1; }
+  tail -c +$((offset + 1)) "$image" | xz -dc --single-stream >"$vm_dir/vmlinux.new" || return 1
+  [ "$(head -c 4 "$vm_dir/vmlinux.new")" = $'\x7fELF' ] || { echo "$image holds no ELF kernel"; return 1; }
+  mv "$vm_dir/vmlinux.new" "$vm_dir/vmlinux"
+}
+
+# The initramfs: busybox, the init script, and the modules that reach the
+# shared root (9p over virtio PCI), with a module list of their own.
+vm_build_initramfs() {
+  local version=$1 tree=$vm_dir/initramfs
+  local modules_dir=$vm_dir/kernel/lib/modules/$version own=$tree/lib/modules/$version module
+  rm -rf "$tree"
+  mkdir -p "$tree/bin" "$own" || return 1
+  cp /bin/busybox "$tree/bin/busybox" || return 1
+  printf '%s' "$vm_init_script" >"$tree/init" && chmod 755 "$tree/init" || return 1
+  # modules.dep lists each module with everything it needs.
+  # shellcheck disable=SC2013 # one path a word
+  for module in $(awk -F': *' '$1 ~ /\/(virtio_pci|9p|9pnet_virtio)\.ko$/ { print $1; print $2 }' "$modules_dir/modules.dep"); do
+    mkdir -p "$own/$(dirname "$module")" && cp "$modules_dir/$module" "$own/$module" || return 1
+  done
+  busybox depmod -b "$tree" "$version" || return 1
+  (cd "$tree" && find . | busybox cpio -o -H newc -R 0:0) >"$vm_dir/initramfs.new" || return 1
+  mv "$vm_dir/initramfs.new" "$vm_dir/initramfs.cpio"
+}
+
+vm_run() (
+  local modules='' timeout=600 share='' own_share='' control qemu_pid='' qemu_status caller=$$ started
+  local accel=(-accel tcg -cpu Haswell-v4) virtfs=security_model=none,multidevs=remap
+  while [ $# -gt 0 ]; do
+    case $1 in
+    --modules) modules=$2; shift 2 ;;
+    --timeout) timeout=$2; shift 2 ;;
+    --share) share=$2; shift 2 ;;
+    --) shift; break ;;
+    *) echo "vm_run: unknown option $1" >&2; exit 125 ;;
+    esac
+  done
+  [ $# -gt 0 ] || { echo "vm_run: no command" >&2; exit 125; }
+  exec 9<>"$vm_dir/lock" || exit 125
+  flock -s -w 900 9 || { echo "vm_run: build-vm/ stayed locked for 15 minutes" >&2; exit 125; }
+  [ -f "$vm_dir/initramfs.stamp" ] || { echo "vm_run: run vm_prepare first" >&2; exit 125; }
+
+  control=$(mktemp -d /tmp/tarnwick-vm.XXXXXX)
+  if [ -z "$share" ]; then
+    share=$(mktemp -d /tmp/tarnwick-vm-share.XXXXXX)
+    own_share=$share
+  fi
+  trap 'stop_process "$qemu_pid"; rm -rf "$control" $own_share' EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  trap 'exit 129' HUP
+  share=$(cd "$share" && pwd -P) || exit 125
+
+  echo "$vm_dir/kernel" >"$control/kernel-tree"
+  echo "$share" >"$control/share"
+  echo "$repo_root" >"$control/repo"
+  echo "$modules" >"$control/modules"
+  printf 'cd %q && exec' "$share" >"$control/command"
+  printf ' %q' "$@" >>"$control/command"
+  [ -w /dev/kvm ] && accel=(-accel kvm -cpu host)
+
+  started=$SECONDS
+  # "quiet": an emulated serial port takes seconds for the boot messages.
+  timeout -k 5 "$timeout" qemu-system-x86_64 -nodefaults -no-user-config -no-reboot "${accel[@]}" \
+    -m 2048 -smp 2 -display none -monitor none -serial "file:$control/console.log" \
+    -kernel "$vm_dir/vmlinux" -initrd "$vm_dir/initramfs.cpio" -append "console=ttyS0 panic=-1 quiet mitigations=off" \
+    -virtfs "local,path=/,mount_tag=host,readonly=on,$virtfs" \
+    -virtfs "local,path=$control,mount_tag=control,$virtfs" \
+    -virtfs "local,path=$share,mount_tag=share,$virtfs" \
+    </dev/null >"$control/qemu.log" 2>&1 &
+  qemu_pid=$!
+  # Polled rather than waited for, so that a caller that was killed takes
+  # the VM with it.
+  while kill -0 "$qemu_pid" 2>/dev/null && kill -0 "$caller" 2>/dev/null; do
+    sleep 0.1
+  done
+  kill -0 "$caller" 2>/dev/null || exit 125
+  qemu_status=0
+  wait "$qemu_pid" || qemu_status=$?
+  qemu_pid=
+
+  [ -f "$control/stdout" ] && cat "$control/stdout"
+  [ -f "$control/stderr" ] && cat "$control/stderr" >&2
+  if [ -f "$control/status" ]; then
+    exit "$(cat "$control/status")"
+  elif [ "$qemu_status" -eq 124 ]; then
+    echo "vm_run: stopped after $timeout s: $*" >&2
+    exit 124
+  fi
+  echo "vm_run: the virtual machine failed after $((SECONDS - started)) s (qemu status $qemu_status); its console:" >&2
+  cat "$control/console.log" "$control/qemu.log" >&2 2>/dev/null
+  exit 125
+)

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# The updater on the ALSA sequencer, the way every Linux desktop runs it, in a
+# VM of our own (lib/vm.sh), as this machine may have no sequencer. The native
+# programs are built here (build-native, as the native step builds them) and
+# run in the VM, one boot per set of kernel modules:
+# - the update cases (tests/realmidi/update) against tarnwick-target's ALSA
+#   ports, with "Midi Through" (each port line shows twice) and without it;
+# - the same cases through a kernel raw MIDI device of snd-virmidi, which the
+#   updater finds as a kernel client's port, as it finds a real Tarnwick Box;
+# - the demo, which must take its ALSA branch and end in success.
+# One line per case, then "N passed, N failed"; any failure fails the step.
+set -uo pipefail
+# shellcheck source-path=SCRIPTDIR source=lib/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
+# shellcheck source-path=SCRIPTDIR source=lib/vm.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/vm.sh"
+
+build_dir=$repo_root/build-native
+runner=$repo_root/tests/realmidi/update/update_over_midi.sh
+all_cases=(clean crc_retry late_and_lost_reply foreign_product restarting silent_device update_complete largest_kit)
+
+work=$(mktemp -d /tmp/tarnwick-alsa-step.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+ensure_packages "${build_packages[@]}" || exit 1
+cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_WERROR=ON >/dev/null &&
+  cmake --build "$build_dir" -j2 --target tarnwick-update tarnwick-target tarnwick-kit || exit 1
+vm_prepare || exit 1
+
+passed=0
+failed=0
+
+# in_vm MODULES BACKEND CASE...: one boot, the cases run one after another.
+# A case the VM could not run, or skipped though the VM has what it needs,
+# counts as failed.
+in_vm() {
+  local modules=$1 backend=$2 log=$work/cases.log started=$SECONDS status
+  shift 2
+  echo "-- $backend, modules: $modules"
+  vm_run --modules "$modules" --timeout 1200 -- \
+    bash "$runner" "$backend" "$build_dir/src/tarnwick-update" "$build_dir/target/tarnwick-target" \
+    "$repo_root/scripts/lib/jack.sh" "$@" >"$log" 2>&1
+  status=$?
+  grep -v -E '^[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' "$log"
+  local ran_passed
+  ran_passed=$(grep -c '^PASS: ' "$log")
+  passed=$((passed + ran_passed))
+  failed=$(($# - ran_passed + failed))
+  [ "$status" -lt 124 ] || echo "FAIL: the VM ended with status $status"
+  echo "   ($((SECONDS - started)) s)"
+}
+
+# The demo as a user starts it, with the programs built here.
+demo_in_vm() {
+  local log=$work/demo.log started=$SECONDS status end
+  echo "-- demo"
+  vm_run --modules "snd-seq snd-seq-dummy" --timeout 900 -- \
+    env DEMO_BUILD_DIR="$build_dir" bash "$repo_root/scripts/demo.sh" >"$log" 2>&1
+  status=$?
+  end=$(tail -n 3 "$log")
+  if [ "$status" -eq 0 ] && grep -qx '== virtual Tarnwick Box on the ALSA sequencer' "$log" &&
+    [ "$end" = $'Target update successfully!\n\nPress any key to continue . . . ' ]; then
+    echo "PASS: demo on ALSA"
+    passed=$((passed + 1))
+  else
+    cat "$log"
+    echo "FAIL: demo on ALSA (status $status)"
+    failed=$((failed + 1))
+  fi
+  echo "   ($((SECONDS - started)) s)"
+}
+
+in_vm "snd-seq snd-seq-dummy" alsa "${all_cases[@]}"
+in_vm "snd-seq" alsa clean crc_retry foreign_product
+in_vm "snd-seq snd-seq-dummy snd-virmidi" rawmidi "${all_cases[@]}"
+demo_in_vm
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
