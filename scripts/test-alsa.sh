@@ -17,7 +17,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/vm.sh"
 
 build_dir=$repo_root/build-native
 runner=$repo_root/tests/realmidi/update/update_over_midi.sh
-all_cases=(clean crc_retry late_and_lost_reply foreign_product restarting silent_device update_complete largest_kit)
+all_cases=(clean crc_retry late_and_lost_reply slow_greeting foreign_product restarting silent_device update_complete
+  largest_kit)
 
 work=$(mktemp -d /tmp/tarnwick-alsa-step.XXXXXX)
 trap 'rm -rf "$work"' EXIT
