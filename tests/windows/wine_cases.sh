@@ -81,7 +81,8 @@ wineserver -p
 # when it is "/"); its output is compared with
 # expected/EXPECTED.out. Fails when the run or the comparison did.
 run_case() {
-  local name=$1 expected=$cases_dir/expected/$2.out program=$3 kit=$4 kit_name=$5
+  local name=$1 expected_name=$2 program=$3 kit=$4 kit_name=$5
+  local expected=$cases_dir/expected/$expected_name.out
   shift 5
   local dir=$work/$name out=$work/$name.out err=$work/$name.err
   mkdir "$dir"
@@ -99,7 +100,7 @@ run_case() {
     [ -s "$err" ] && sed 's/^/  stderr: /' "$err"
     return 1
   elif ! cmp -s "$expected" "$out"; then
-    fail "$name: standard output differs from tests/windows/expected/$2.out (${seconds} s)"
+    fail "$name: standard output differs from tests/windows/expected/$expected_name.out (${seconds} s)"
     echo "  expected:"
     od -c "$expected" | sed 's/^/    /'
     echo "  actual:"
