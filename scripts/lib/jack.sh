@@ -40,8 +40,10 @@ jack_start() {
   local name=$1 log=$2 tries
   jack_name=$name
   export JACK_DEFAULT_SERVER=$name
-  # timeout passes our SIGTERM on to jackd and ends with it.
-  timeout -k 5 "${JACK_LIFETIME:-900}" jackd --no-realtime --name "$name" -d dummy -r 48000 -p 256 \
+  # timeout passes our SIGTERM on to jackd and ends with it. In --sync mode
+  # the server waits for every client each cycle: otherwise a client that a
+  # busy machine holds back misses cycles, and their MIDI events are lost.
+  timeout -k 5 "${JACK_LIFETIME:-900}" jackd --no-realtime --sync --name "$name" -d dummy -r 48000 -p 256 \
     </dev/null >"$log" 2>&1 &
   jack_pid=$!
   for ((tries = 0; tries < 100; tries++)); do

@@ -87,7 +87,9 @@ bool PrivateJackServer::start(std::string &why) {
     jack_set_error_function(ignoreJackMessage);
     jack_set_info_function(ignoreJackMessage);
 
-    std::vector<std::string> args = {program, "--no-realtime", "-d", "dummy"};
+    // --sync: the server waits for every client each cycle, so that a client
+    // a busy machine holds back loses no MIDI events.
+    std::vector<std::string> args = {program, "--no-realtime", "--sync", "-d", "dummy"};
     std::vector<char *> argv;
     for (std::string &arg : args) argv.push_back(&arg[0]);
     argv.push_back(nullptr);
