@@ -136,7 +136,7 @@ vm_logged() {
 # seconds that decompressing takes in an emulated machine.
 vm_fetch_kernel() {
   local package=$1 version=$2 deb image offset
-  rm -rf "$vm_dir/kernel" "$vm_dir/vmlinux" "$vm_dir"/*.deb
+  rm -rf "$vm_dir/kernel" "$vm_dir"/vmlinux* "$vm_dir"/*.deb
   (cd "$vm_dir" && apt-get download "$package=$version") || return 1
   deb=$(echo "$vm_dir"/"$package"_*.deb)
   dpkg-deb -x "$deb" "$vm_dir/kernel" || return 1
@@ -145,7 +145,11 @@ vm_fetch_kernel() {
   image=$vm_dir/kernel/boot/vmlinuz-${package#linux-image-}
   offset=$(LC_ALL=C grep -obUa $'\xfd7zXZ' "$image" | head -n 1 | cut -d: -f1)
   [ -n "$offset" ] || { echo "no xz data in $image"; return 1; }
-  tail -c +$((offset + 1)) "$image" | xz -dc --single-stream >"$vm_dir/vmlinux.new" || return 1
+  # Through a file: xz stops reading at the stream's end, which would end a
+  # pipe's writer with SIGPIPE.
+  tail -c +$((offset + 1)) "$image" >"$vm_dir/vmlinux.xz" || return 1
+  xz -dc --single-stream "$vm_dir/vmlinux.xz" >"$vm_dir/vmlinux.new" || return 1
+  rm -f "$vm_dir/vmlinux.xz"
   [ "$(head -c 4 "$vm_dir/vmlinux.new")" = $'\x7fELF' ] || { echo "$image holds no ELF kernel"; return 1; }
   mv "$vm_dir/vmlinux.new" "$vm_dir/vmlinux"
 }
