@@ -1,9 +1,11 @@
-// Common ground of the port layer scenarios: every test starts on a fresh
-// simulated host with the program's ports closed and an empty mailbox.
+// Common ground of the port layer scenarios: every test, and every row of a
+// table, starts on a fresh simulated host with the program's ports closed and
+// an empty mailbox.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -27,6 +29,21 @@ class PortsTest : public ::testing::Test {
     }
 };
 
+// A table over fixture F: each row runs as a test of its own.
+template <class F, class Row>
+class Rows : public F, public ::testing::WithParamInterface<Row> {};
+
+// A row's test name made from its own name: letters and digits kept, anything
+// else an underscore.
+struct RowName {
+    template <class Row>
+    std::string operator()(const ::testing::TestParamInfo<Row> &info) const {
+        std::string name = info.param.name;
+        for (char &c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        return name;
+    }
+};
+
 // What the program printed while f ran, byte for byte.
 template <class F>
 std::string capturedStdout(F f) {
@@ -40,8 +57,4 @@ std::string capturedStdout(F f) {
 inline void deliverNow(const std::vector<uint8_t> &bytes) {
     sim::post(bytes);
     Sleep(1);
-}
-
-inline std::vector<uint8_t> mailboxBytes(uint16_t length) {
-    return std::vector<uint8_t>(mailbox.replyBuffer, mailbox.replyBuffer + length);
 }

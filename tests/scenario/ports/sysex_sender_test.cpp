@@ -1,9 +1,9 @@
 // Frames on the wire from sendSysEx, and how long it holds the caller.
 #include <vector>
 
+#include "base/wire_constants.h"
 #include "midi/sysex_sender.h"
 #include "ports_fixture.h"
-#include "protocol/wire_constants.h"
 
 namespace {
 
@@ -30,43 +30,43 @@ std::vector<uint8_t> framed(const std::vector<uint8_t> &data) {
     return frame;
 }
 
-TEST_F(Sender, FramesUpTo46DataBytesAndRefusesMore) {
-    const uint16_t lengths[] = {0, 1, 7, 45, 46, 47, 48, 300};
-    for (uint16_t length : lengths) {
-        SCOPED_TRACE(length);
-        SetUp();
-        const std::vector<uint8_t> data = dataBytes(length);
-        EXPECT_EQ(0, sendSysEx(data.data(), length));
-        std::vector<sim::SentFrame> frames = sim::sentFrames();
-        if (length <= wire::maxFrameData) {
-            ASSERT_EQ(1u, frames.size());
-            EXPECT_EQ(length + 2u, frames[0].bytes.size());
-            EXPECT_EQ(framed(data), frames[0].bytes);
-            // Synchronous: the platform has let go of the frame on return.
-            EXPECT_EQ(0u, outHeader.dwFlags & MHDR_PREPARED);
-        } else {
-            EXPECT_TRUE(frames.empty());
-        }
+using SentLength = Rows<Sender, uint16_t>;
+
+TEST_P(SentLength, FramesUpTo46DataBytesAndRefusesMore) {
+    const uint16_t length = GetParam();
+    const std::vector<uint8_t> data = dataBytes(length);
+    // One "still playing" answer: a frame sent costs exactly its 100 ms wait.
+    sim::setStillPlayingReplies(1);
+    EXPECT_EQ(0, sendSysEx(data.data(), length));
+    std::vector<sim::SentFrame> frames = sim::sentFrames();
+    if (length <= wire::maxFrameData) {
+        ASSERT_EQ(1u, frames.size());
+        EXPECT_EQ(length + 2u, frames[0].bytes.size());
+        EXPECT_EQ(framed(data), frames[0].bytes);
+        EXPECT_EQ(100u, sim::nowMs());
+    } else {
+        EXPECT_TRUE(frames.empty());
         EXPECT_EQ(0u, sim::nowMs());
-        TearDown();
     }
 }
 
-// Each "still playing" answer costs one 100 ms sleep before the next try.
-TEST_F(Sender, WaitsWhileTheFrameIsStillPlaying) {
-    const int stillPlaying[] = {0, 1, 2, 5};
-    for (int count : stillPlaying) {
-        SCOPED_TRACE(count);
-        SetUp();
-        sim::setStillPlayingReplies(count);
-        EXPECT_EQ(0, sendSysEx(wire::handshakeMessage, wire::handshakeLength));
-        EXPECT_EQ(uint64_t(count) * 100, sim::nowMs());
-        ASSERT_EQ(1u, sim::sentFrames().size());
-        EXPECT_EQ(0u, sim::sentFrames()[0].atMs);
-        EXPECT_EQ(0u, outHeader.dwFlags & MHDR_PREPARED);
-        TearDown();
-    }
+INSTANTIATE_TEST_SUITE_P(Ports, SentLength, ::testing::Values(0, 1, 7, 45, 46, 47, 48, 300),
+                         ::testing::PrintToStringParamName());
+
+// Synchronous: the send returns only once the platform has let go of the
+// frame, and each "still playing" answer costs one 100 ms sleep before the
+// next try.
+using StillPlaying = Rows<Sender, int>;
+
+TEST_P(StillPlaying, WaitsUntilThePlatformLetsGo) {
+    sim::setStillPlayingReplies(GetParam());
+    EXPECT_EQ(0, sendSysEx(wire::handshakeMessage, wire::handshakeLength));
+    EXPECT_EQ(uint64_t(GetParam()) * 100, sim::nowMs());
+    ASSERT_EQ(1u, sim::sentFrames().size());
+    EXPECT_EQ(0u, sim::sentFrames()[0].atMs);
 }
+
+INSTANTIATE_TEST_SUITE_P(Ports, StillPlaying, ::testing::Values(0, 1, 2, 5), ::testing::PrintToStringParamName());
 
 class VanishingDevice : public sim::Peer {
   public:
