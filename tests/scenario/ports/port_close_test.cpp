@@ -31,13 +31,7 @@ int countOf(const std::vector<std::string> &log, const std::string &entry) {
     return n;
 }
 
-class PortClose : public PortsTest {
-  protected:
-    void SetUp() override {
-        PortsTest::SetUp();
-        sim::setSingleDevice();
-    }
-};
+using PortClose = Ports<Start::deviceOnly>;
 
 using CloseSide = Rows<PortClose, Side>;
 

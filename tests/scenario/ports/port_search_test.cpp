@@ -92,7 +92,7 @@ std::vector<SearchCase> searchCases() {
     return cases;
 }
 
-using PortSearch = Rows<PortsTest, SearchCase>;
+using PortSearch = Rows<Ports<Start::bareHost>, SearchCase>;
 
 TEST_P(PortSearch, KeepsTheDevicesPortsOrSaysWhichIsMissing) {
     const SearchCase &c = GetParam();

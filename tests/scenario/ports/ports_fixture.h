@@ -14,7 +14,21 @@
 #include "midi/reply_mailbox.h"
 #include "platform/sim/sim_host.h"
 
-class PortsTest : public ::testing::Test {
+// What the program printed while f ran, byte for byte.
+template <class F>
+std::string capturedStdout(F f) {
+    std::fflush(stdout);
+    ::testing::internal::CaptureStdout();
+    f();
+    return ::testing::internal::GetCapturedStdout();
+}
+
+// What a test starts with: a bare host, or the usual machine (one USB device
+// as port 0 on both sides) with none or one of the program's ports open.
+enum class Start { bareHost, deviceOnly, inputOpen, outputOpen };
+
+template <Start start>
+class Ports : public ::testing::Test {
   protected:
     void SetUp() override {
         // Closed before the reset, while the host still knows the handles.
@@ -22,6 +36,9 @@ class PortsTest : public ::testing::Test {
         closeMidiOut();
         sim::reset();
         mailbox.replyLength = 0;
+        if (start != Start::bareHost) sim::setSingleDevice();
+        if (start == Start::inputOpen) capturedStdout([] { ASSERT_EQ(0, openMidiIn(0)); });
+        if (start == Start::outputOpen) capturedStdout([] { ASSERT_EQ(0, openMidiOut(0)); });
     }
     void TearDown() override {
         closeMidiIn();
@@ -43,15 +60,6 @@ struct RowName {
         return name;
     }
 };
-
-// What the program printed while f ran, byte for byte.
-template <class F>
-std::string capturedStdout(F f) {
-    std::fflush(stdout);
-    ::testing::internal::CaptureStdout();
-    f();
-    return ::testing::internal::GetCapturedStdout();
-}
 
 // A message from the device, delivered at the next sleep.
 inline void deliverNow(const std::vector<uint8_t> &bytes) {

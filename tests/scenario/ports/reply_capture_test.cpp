@@ -5,14 +5,7 @@
 
 namespace {
 
-class ReplyCapture : public PortsTest {
-  protected:
-    void SetUp() override {
-        PortsTest::SetUp();
-        sim::setSingleDevice();
-        capturedStdout([] { ASSERT_EQ(0, openMidiIn(0)); });
-    }
-};
+using ReplyCapture = Ports<Start::inputOpen>;
 
 std::vector<uint8_t> sysEx(size_t length, uint8_t code) {
     std::vector<uint8_t> bytes(length, 0x55);
