@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "kit/kit_image.h"
 #include "kit/kit_loader.h"
 
 // The state of one update attempt, owned by the entry for the whole run.
