@@ -23,42 +23,41 @@ std::vector<uint8_t> framed(const std::vector<uint8_t> &data) {
     return frame;
 }
 
-using SentLength = Rows<Sender, uint16_t>;
+// A frame sent waits for the platform to let go of it: each "still playing"
+// answer costs one 100 ms sleep before the next try. More than 46 data bytes
+// are refused at once.
+struct SendCase {
+    uint16_t length;
+    int stillPlaying;
+};
 
-TEST_P(SentLength, FramesUpTo46DataBytesAndRefusesMore) {
-    const uint16_t length = GetParam();
-    const std::vector<uint8_t> data = dataBytes(length);
-    // One "still playing" answer: a frame sent costs exactly its 100 ms wait.
-    sim::setStillPlayingReplies(1);
-    EXPECT_EQ(0, sendSysEx(data.data(), length));
-    std::vector<sim::SentFrame> frames = sim::sentFrames();
-    if (length <= wire::maxFrameData) {
-        ASSERT_EQ(1u, frames.size());
-        EXPECT_EQ(framed(data), frames[0].bytes);
-        EXPECT_EQ(100u, sim::nowMs());
-    } else {
+void PrintTo(const SendCase &row, std::ostream *out) {
+    *out << row.length << "Bytes" << row.stillPlaying << "StillPlaying";
+}
+
+const SendCase sendCases[] = {{0, 1},  {1, 1},  {7, 0},  {7, 1},  {7, 2},  {7, 5},
+                              {45, 1}, {46, 1}, {47, 1}, {48, 1}, {300, 1}};
+
+using Send = Rows<Sender, SendCase>;
+
+TEST_P(Send, FramesUpTo46DataBytesAndReturnsOnceThePlatformLetsGo) {
+    const SendCase &c = GetParam();
+    const std::vector<uint8_t> data = dataBytes(c.length);
+    sim::setStillPlayingReplies(c.stillPlaying);
+    EXPECT_EQ(0, sendSysEx(data.data(), c.length));
+    const std::vector<sim::SentFrame> frames = sim::sentFrames();
+    if (c.length > wire::maxFrameData) {
         EXPECT_TRUE(frames.empty());
         EXPECT_EQ(0u, sim::nowMs());
+        return;
     }
+    ASSERT_EQ(1u, frames.size());
+    EXPECT_EQ(framed(data), frames[0].bytes);
+    EXPECT_EQ(0u, frames[0].atMs);
+    EXPECT_EQ(uint64_t(c.stillPlaying) * 100, sim::nowMs());
 }
 
-INSTANTIATE_TEST_SUITE_P(Ports, SentLength, ::testing::Values(0, 1, 7, 45, 46, 47, 48, 300),
-                         ::testing::PrintToStringParamName());
-
-// Synchronous: the send returns only once the platform has let go of the
-// frame, and each "still playing" answer costs one 100 ms sleep before the
-// next try.
-using StillPlaying = Rows<Sender, int>;
-
-TEST_P(StillPlaying, WaitsUntilThePlatformLetsGo) {
-    sim::setStillPlayingReplies(GetParam());
-    EXPECT_EQ(0, sendSysEx(wire::handshakeMessage, wire::handshakeLength));
-    EXPECT_EQ(uint64_t(GetParam()) * 100, sim::nowMs());
-    ASSERT_EQ(1u, sim::sentFrames().size());
-    EXPECT_EQ(0u, sim::sentFrames()[0].atMs);
-}
-
-INSTANTIATE_TEST_SUITE_P(Ports, StillPlaying, ::testing::Values(0, 1, 2, 5), ::testing::PrintToStringParamName());
+INSTANTIATE_TEST_SUITE_P(Ports, Send, ::testing::ValuesIn(sendCases), ::testing::PrintToStringParamName());
 
 class VanishingDevice : public sim::Peer {
   public:
