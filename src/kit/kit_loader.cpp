@@ -3,54 +3,54 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ascii_text.h"
+#include "base/wire_constants.h"
 #include "kit/hex_text_reader.h"
 #include "platform/platform.h"
-#include "protocol/wire_constants.h"
-#include "run/ascii_text.h"
 
-static void printNotFound(const UpdateRun &run) { std::printf("Error: File '%s' is not found.\n\n", run.fileName); }
+static void printNotFound(const char *fileName) { std::printf("Error: File '%s' is not found.\n\n", fileName); }
 
 // Copies the found name, cut to fit; false when it had to be cut.
-static bool takeFoundName(UpdateRun &run, WIN32_FIND_DATAA &found) {
+static bool takeFoundName(char (&fileName)[fileNameSize], WIN32_FIND_DATAA &found) {
     found.cFileName[MAX_PATH - 1] = '\0';
     size_t length = std::strlen(found.cFileName);
-    bool fits = length < sizeof run.fileName;
-    if (!fits) length = sizeof run.fileName - 1;
-    std::memcpy(run.fileName, found.cFileName, length);
-    run.fileName[length] = '\0';
+    bool fits = length < sizeof fileName;
+    if (!fits) length = sizeof fileName - 1;
+    std::memcpy(fileName, found.cFileName, length);
+    fileName[length] = '\0';
     return fits;
 }
 
-bool loadKit(UpdateRun &run) {
-    std::strcpy(run.fileName, "*.kit");
+bool loadKit(char (&fileName)[fileNameSize], uint8_t &productCode, KitImage &image) {
+    std::strcpy(fileName, "*.kit");
     WIN32_FIND_DATAA found;
     std::memset(&found, 0, sizeof found);
-    HANDLE search = FindFirstFileA(run.fileName, &found);
+    HANDLE search = FindFirstFileA(fileName, &found);
     if (search == INVALID_HANDLE_VALUE) {
-        printNotFound(run);
+        printNotFound(fileName);
         return false;
     }
     FindClose(search);
-    bool nameFits = takeFoundName(run, found);
+    bool nameFits = takeFoundName(fileName, found);
 
-    if (!startsWithIgnoringCase(run.fileName, productTag)) {
-        run.productCode = 0;
+    if (!startsWithIgnoringCase(fileName, productTag)) {
+        productCode = 0;
         std::printf("Error: The fit file is not found.\n\n");
         return false;
     }
-    run.productCode = wire::productCode;
+    productCode = wire::productCode;
 
     // A cut name might open some other file, so it is never opened. A folder
     // is found like a file but is none: it is not opened either, though some
     // systems would open it and then fail to read it.
     bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    std::FILE *file = nameFits && !isFolder ? std::fopen(run.fileName, "rb") : nullptr;
+    std::FILE *file = nameFits && !isFolder ? std::fopen(fileName, "rb") : nullptr;
     if (file == nullptr) {
-        printNotFound(run);
+        printNotFound(fileName);
         return false;
     }
-    std::printf("OK: File '%s' is open.\n", run.fileName);
-    HexTextResult result = readHexFile(file, run.image);
+    std::printf("OK: File '%s' is open.\n", fileName);
+    HexTextResult result = readHexFile(file, image);
     std::fclose(file);
     // A kit cut down to what the count can hold, or to what could be read,
     // must never reach a device.

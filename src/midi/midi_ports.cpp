@@ -4,15 +4,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ascii_text.h"
 #include "midi/reply_mailbox.h"
-#include "run/ascii_text.h"
 
 static HMIDIIN midiInHandle;
-HMIDIOUT midiOutHandle;
+static HMIDIOUT midiOutHandle;
 static std::atomic<uint8_t> inPortOpen;
 static uint8_t outPortOpen;
 static MIDIHDR inHeader;
-MIDIHDR outHeader;
+static MIDIHDR outHeader;
 
 // The operating system's own ports are passed over; the posix layer names the
 // system's ports the same way.
@@ -76,6 +76,18 @@ int closeMidiIn() {
     midiInUnprepareHeader(midiInHandle, &inHeader, sizeof inHeader);
     midiInClose(midiInHandle);
     return 1;
+}
+
+MidiStatus sendLongMessage(uint8_t *bytes, uint16_t length) {
+    outHeader.lpData = reinterpret_cast<LPSTR>(bytes);
+    outHeader.dwBufferLength = length;
+    outHeader.dwFlags = 0;
+    MMRESULT status = midiOutPrepareHeader(midiOutHandle, &outHeader, sizeof outHeader);
+    if (status != MMSYSERR_NOERROR) return static_cast<MidiStatus>(status);
+    status = midiOutLongMsg(midiOutHandle, &outHeader, sizeof outHeader);
+    if (status != MMSYSERR_NOERROR) return static_cast<MidiStatus>(status);
+    while (midiOutUnprepareHeader(midiOutHandle, &outHeader, sizeof outHeader) == MIDIERR_STILLPLAYING) Sleep(100);
+    return 0;
 }
 
 int closeMidiOut() {

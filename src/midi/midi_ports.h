@@ -19,6 +19,6 @@ void CALLBACK midiInHandler(HMIDIIN handle, UINT message, DWORD_PTR instance, DW
 // The port stage of a run: input, then output. False after its message.
 bool openPorts(uint16_t inDeviceId, uint16_t outDeviceId);
 
-// Module state shared with the sender.
-extern HMIDIOUT midiOutHandle;
-extern MIDIHDR outHeader;
+// Sends one whole message on the open output and returns once the platform
+// has let go of it, so that it may live on the caller's stack.
+MidiStatus sendLongMessage(uint8_t *bytes, uint16_t length);

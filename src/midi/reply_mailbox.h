@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "protocol/wire_constants.h"
+#include "base/wire_constants.h"
 
 // The last SysEx message the device sent. The platform fills replyBuffer and
 // the input handler then stores the code and, last, the length with release

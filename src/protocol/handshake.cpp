@@ -4,7 +4,7 @@
 
 #include "midi/reply_mailbox.h"
 #include "midi/sysex_sender.h"
-#include "protocol/wire_constants.h"
+#include "base/wire_constants.h"
 
 // Up to 100 sleeps of 1 ms; ends early at any message, even a one-byte one.
 static void waitForHandshakeReply() {

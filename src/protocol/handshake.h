@@ -1,6 +1,6 @@
 #pragma once
 
-#include "run/update_run.h"
+#include "protocol/run_state.h"
 
 // Asks the device for its product code; true when it matches the kit's.
 // False after its message has been printed.

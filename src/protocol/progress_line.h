@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "run/update_run.h"
+#include "protocol/run_state.h"
 
 // Redraws the progress line in place with the next spinner glyph, and shows it at once.
 void printProgress(UpdateRun &run, uint16_t percent);

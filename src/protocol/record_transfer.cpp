@@ -7,7 +7,7 @@
 #include "midi/reply_mailbox.h"
 #include "midi/sysex_sender.h"
 #include "protocol/progress_line.h"
-#include "protocol/wire_constants.h"
+#include "base/wire_constants.h"
 
 // A failure count at which the transfer gives up.
 static const uint8_t failureLimit = 20;
@@ -49,7 +49,7 @@ static void printCodeMessage(uint8_t code) {
     switch (code) {
     case wire::codeCrcError: std::printf("\nThe CRC of the download file is error!\n"); break;
     case wire::codeDamaged:
-    case wire::codeDamagedToo: std::printf("\nThe download file has been damaged!\n"); break;
+    case wire::codeDamagedAlternate: std::printf("\nThe download file has been damaged!\n"); break;
     case wire::codeVerifyError: std::printf("\nThe download file verifies error!\n"); break;
     case wire::codeEraseError: std::printf("\nThe MCU erases error!\n"); break;
     default: break;

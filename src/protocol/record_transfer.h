@@ -1,6 +1,6 @@
 #pragma once
 
-#include "run/update_run.h"
+#include "protocol/run_state.h"
 
 // Sends every record and reports the outcome; always ends the run.
 void transferKit(UpdateRun &run);

@@ -1,5 +1,3 @@
+// Moved to base/; kept only until the includers outside src/ name the new place.
 #pragma once
-
-// True when text begins with prefix, ASCII letters compared without regard to
-// case. A text shorter than the prefix does not begin with it.
-bool startsWithIgnoringCase(const char *text, const char *prefix);
+#include "base/ascii_text.h"

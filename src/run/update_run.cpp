@@ -24,7 +24,7 @@ void closingEnd() {
 
 static void runStages(UpdateRun &run) {
     std::printf("Quorlane Update V0.3 -> Tarnwick Box System\n");
-    if (!loadKit(run) || !validateKit(run.image)) {
+    if (!loadKit(run.fileName, run.productCode, run.image) || !validateKit(run.image)) {
         plainEnd();
         return;
     }

@@ -2,21 +2,26 @@
 #include <string>
 #include <vector>
 
+#include "base/wire_constants.h"
 #include "midi/sysex_sender.h"
 #include "ports_fixture.h"
-#include "protocol/wire_constants.h"
 
 namespace {
 
-const char inLine[] = "MIDI IN DEVICE: USB Device\r\n";
-const char outLine[] = "MIDI OUT DEVICE: USB Device\r\n";
-const char inMissing[] = "Error: The MIDI In of device is missing!\n\n";
-const char outMissing[] = "Error: The MIDI Out of device is missing!\n\n";
+const std::string inLine = "MIDI IN DEVICE: USB Device\r\n";
+const std::string outLine = "MIDI OUT DEVICE: USB Device\r\n";
+const std::string inMissing = "Error: The MIDI In of device is missing!\n\n";
+const std::string outMissing = "Error: The MIDI Out of device is missing!\n\n";
 
 const std::vector<sim::PortEntry> oneDevice = {{"USB Device", false}};
 
+// A system port at 0 passed over, the device kept at 1.
+const std::vector<std::string> inputSkipsOne = {"midiInOpen 0", "midiInReset 0", "midiInClose 0", "midiInOpen 1",
+                                                "midiOutOpen 0"};
+const std::vector<std::string> outputSkipsOne = {"midiInOpen 0", "midiOutOpen 0", "midiOutClose 0", "midiOutOpen 1"};
+
 struct SearchCase {
-    const char *name;
+    std::string name;
     std::vector<sim::PortEntry> inputs;
     std::vector<sim::PortEntry> outputs;
     bool opens;
@@ -24,110 +29,77 @@ struct SearchCase {
     std::vector<std::string> log;
 };
 
-class PortSearch : public PortsTest {
-  protected:
-    void check(const SearchCase &c) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        sim::setInputPorts(c.inputs);
-        sim::setOutputPorts(c.outputs);
-        bool opened = false;
-        EXPECT_EQ(c.printed, capturedStdout([&] { opened = openPorts(0, 0); }));
-        EXPECT_EQ(c.opens, opened);
-        EXPECT_EQ(c.log, sim::portLog());
-        if (opened) expectDeviceReachable();
-        TearDown();
-    }
+void PrintTo(const SearchCase &row, std::ostream *out) { *out << row.name; }
 
-    // The kept ports are the device's: its reply reaches the mailbox and a
-    // frame sent goes out on its output.
-    void expectDeviceReachable() {
-        deliverNow({0xF0, 0x23, 0xF7});
-        EXPECT_EQ(3, mailbox.replyLength.load());
-        EXPECT_EQ(0, sendSysEx(wire::handshakeMessage, wire::handshakeLength));
-        EXPECT_EQ(1u, sim::sentFrames().size());
-    }
-};
-
-TEST_F(PortSearch, InputSide) {
-    const SearchCase cases[] = {
-        {"no input port", {}, oneDevice, false, inMissing, {"midiInOpen 0"}},
-        {"system port 0, device at 1",
-         {{"Microsoft GS Wavetable Synth", false}, {"USB Device", false}},
-         oneDevice,
-         true,
-         std::string(inLine) + inLine + outLine,
-         {"midiInOpen 0", "midiInReset 0", "midiInClose 0", "midiInOpen 1", "midiOutOpen 0"}},
-        {"only system ports",
+std::vector<SearchCase> searchCases() {
+    std::vector<SearchCase> cases = {
+        {"in no port", {}, oneDevice, false, inMissing, {"midiInOpen 0"}},
+        {"in only system ports",
          {{"Microsoft MIDI Mapper", false}, {"Microsoft GS Wavetable Synth", false}},
          oneDevice,
          false,
-         std::string(inLine) + inLine + inMissing,
+         inLine + inLine + inMissing,
          {"midiInOpen 0", "midiInReset 0", "midiInClose 0", "midiInOpen 1", "midiInReset 1", "midiInClose 1",
           "midiInOpen 2"}},
-        {"port 0 held elsewhere, 1 free",
+        {"in port 0 held elsewhere, 1 free",
          {{"USB Device", true}, {"USB Device", false}},
          oneDevice,
          false,
          inMissing,
          {"midiInOpen 0"}},
-        {"device at 0, system port at 1",
+        {"in device at 0, system port at 1",
          {{"USB Device", false}, {"Microsoft GS Wavetable Synth", false}},
          oneDevice,
          true,
-         std::string(inLine) + outLine,
+         inLine + outLine,
          {"midiInOpen 0", "midiOutOpen 0"}},
-    };
-    for (const SearchCase &c : cases) check(c);
-}
-
-TEST_F(PortSearch, OutputSide) {
-    const SearchCase cases[] = {
-        {"no output port", oneDevice, {}, false, std::string(inLine) + outMissing, {"midiInOpen 0", "midiOutOpen 0"}},
-        {"system port 0, device at 1",
-         oneDevice,
-         {{"Microsoft GS Wavetable Synth", false}, {"USB Device", false}},
-         true,
-         std::string(inLine) + outLine + outLine,
-         {"midiInOpen 0", "midiOutOpen 0", "midiOutClose 0", "midiOutOpen 1"}},
-        {"only system ports",
+        {"out no port", oneDevice, {}, false, inLine + outMissing, {"midiInOpen 0", "midiOutOpen 0"}},
+        {"out only system ports",
          oneDevice,
          {{"Microsoft MIDI Mapper", false}, {"Microsoft GS Wavetable Synth", false}},
          false,
-         std::string(inLine) + outLine + outLine + outMissing,
+         inLine + outLine + outLine + outMissing,
          {"midiInOpen 0", "midiOutOpen 0", "midiOutClose 0", "midiOutOpen 1", "midiOutClose 1", "midiOutOpen 2"}},
-        {"port 0 held elsewhere, 1 free",
+        {"out port 0 held elsewhere, 1 free",
          oneDevice,
          {{"USB Device", true}, {"USB Device", false}},
          false,
-         std::string(inLine) + outMissing,
+         inLine + outMissing,
          {"midiInOpen 0", "midiOutOpen 0"}},
     };
-    for (const SearchCase &c : cases) check(c);
+    // A system port at 0 is passed over; only the first nine letters of the
+    // system's name count, in either case.
+    for (const std::string name : {"Microsoft GS Wavetable Synth", "MICROSOFT x", "microsoft gs", "Microsoft"}) {
+        const std::vector<sim::PortEntry> ports = {{name, false}, {"USB Device", false}};
+        cases.push_back({"in skips " + name, ports, oneDevice, true, inLine + inLine + outLine, inputSkipsOne});
+        cases.push_back({"out skips " + name, oneDevice, ports, true, inLine + outLine + outLine, outputSkipsOne});
+    }
+    for (const std::string name : {"Micro", "Microsof", "My Microsoft"}) {
+        const std::vector<sim::PortEntry> ports = {{name, false}, {"USB Device", false}};
+        cases.push_back({"keeps " + name, ports, ports, true, inLine + outLine, {"midiInOpen 0", "midiOutOpen 0"}});
+    }
+    return cases;
 }
 
-// Only the first nine letters count, in either case.
-TEST_F(PortSearch, SystemPrefixIgnoresCaseButNeedsAllNineLetters) {
-    const char *skipped[] = {"MICROSOFT x", "microsoft gs", "Microsoft"};
-    for (const char *name : skipped) {
-        check({name,
-               {{name, false}, {"USB Device", false}},
-               oneDevice,
-               true,
-               std::string(inLine) + inLine + outLine,
-               {"midiInOpen 0", "midiInReset 0", "midiInClose 0", "midiInOpen 1", "midiOutOpen 0"}});
-        check({name,
-               oneDevice,
-               {{name, false}, {"USB Device", false}},
-               true,
-               std::string(inLine) + outLine + outLine,
-               {"midiInOpen 0", "midiOutOpen 0", "midiOutClose 0", "midiOutOpen 1"}});
-    }
-    const char *kept[] = {"Micro", "Microsof", "My Microsoft"};
-    for (const char *name : kept) {
-        const std::vector<sim::PortEntry> ports = {{name, false}, {"USB Device", false}};
-        check({name, ports, ports, true, std::string(inLine) + outLine, {"midiInOpen 0", "midiOutOpen 0"}});
-    }
+using PortSearch = Rows<Ports<Start::bareHost>, SearchCase>;
+
+TEST_P(PortSearch, KeepsTheDevicesPortsOrSaysWhichIsMissing) {
+    const SearchCase &c = GetParam();
+    sim::setInputPorts(c.inputs);
+    sim::setOutputPorts(c.outputs);
+    bool opened = false;
+    EXPECT_EQ(c.printed, capturedStdout([&] { opened = openPorts(0, 0); }));
+    EXPECT_EQ(c.opens, opened);
+    EXPECT_EQ(c.log, sim::portLog());
+    if (!opened) return;
+    // The kept ports are the device's: its reply reaches the mailbox and a
+    // frame sent goes out on its output.
+    deliverNow({0xF0, 0x23, 0xF7});
+    EXPECT_EQ(3, mailbox.replyLength.load());
+    EXPECT_EQ(0, sendSysEx(wire::handshakeMessage, wire::handshakeLength));
+    EXPECT_EQ(1u, sim::sentFrames().size());
 }
+
+INSTANTIATE_TEST_SUITE_P(Ports, PortSearch, ::testing::ValuesIn(searchCases()), RowName());
 
 }  // namespace

@@ -1,9 +1,11 @@
-// Common ground of the port layer scenarios: every test starts on a fresh
-// simulated host with the program's ports closed and an empty mailbox.
+// Common ground of the port layer scenarios: every test, and every row of a
+// table, starts on a fresh simulated host with the program's ports closed and
+// an empty mailbox.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,21 +13,6 @@
 #include "midi/midi_ports.h"
 #include "midi/reply_mailbox.h"
 #include "platform/sim/sim_host.h"
-
-class PortsTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        // Closed before the reset, while the host still knows the handles.
-        closeMidiIn();
-        closeMidiOut();
-        sim::reset();
-        mailbox.replyLength = 0;
-    }
-    void TearDown() override {
-        closeMidiIn();
-        closeMidiOut();
-    }
-};
 
 // What the program printed while f ran, byte for byte.
 template <class F>
@@ -36,12 +23,46 @@ std::string capturedStdout(F f) {
     return ::testing::internal::GetCapturedStdout();
 }
 
+// What a test starts with: a bare host, or the usual machine (one USB device
+// as port 0 on both sides) with none or one of the program's ports open.
+enum class Start { bareHost, deviceOnly, inputOpen, outputOpen };
+
+template <Start start>
+class Ports : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // Closed before the reset, while the host still knows the handles.
+        closeMidiIn();
+        closeMidiOut();
+        sim::reset();
+        mailbox.replyLength = 0;
+        if (start != Start::bareHost) sim::setSingleDevice();
+        if (start == Start::inputOpen) capturedStdout([] { ASSERT_EQ(0, openMidiIn(0)); });
+        if (start == Start::outputOpen) capturedStdout([] { ASSERT_EQ(0, openMidiOut(0)); });
+    }
+    void TearDown() override {
+        closeMidiIn();
+        closeMidiOut();
+    }
+};
+
+// A table over fixture F: each row runs as a test of its own.
+template <class F, class Row>
+class Rows : public F, public ::testing::WithParamInterface<Row> {};
+
+// A row's test name made from its own name: letters and digits kept, anything
+// else an underscore.
+struct RowName {
+    template <class Row>
+    std::string operator()(const ::testing::TestParamInfo<Row> &info) const {
+        std::string name = info.param.name;
+        for (char &c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        return name;
+    }
+};
+
 // A message from the device, delivered at the next sleep.
 inline void deliverNow(const std::vector<uint8_t> &bytes) {
     sim::post(bytes);
     Sleep(1);
-}
-
-inline std::vector<uint8_t> mailboxBytes(uint16_t length) {
-    return std::vector<uint8_t>(mailbox.replyBuffer, mailbox.replyBuffer + length);
 }

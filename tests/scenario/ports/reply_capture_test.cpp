@@ -5,14 +5,7 @@
 
 namespace {
 
-class ReplyCapture : public PortsTest {
-  protected:
-    void SetUp() override {
-        PortsTest::SetUp();
-        sim::setSingleDevice();
-        capturedStdout([] { ASSERT_EQ(0, openMidiIn(0)); });
-    }
-};
+using ReplyCapture = Ports<Start::inputOpen>;
 
 std::vector<uint8_t> sysEx(size_t length, uint8_t code) {
     std::vector<uint8_t> bytes(length, 0x55);
@@ -30,51 +23,66 @@ struct CaptureCase {
     bool isReply;
 };
 
-TEST_F(ReplyCapture, SysExMessageLandsInTheMailbox) {
-    const CaptureCase cases[] = {
-        {"handshake answer", {0xF0, 0x23, 0xF7}, 3, true},
-        {"record verdict", {0xF0, 0x1A, 0xF7}, 3, true},
-        {"start byte only", {0xF0}, 1, false},
-        {"start and code, no end", {0xF0, 0x20}, 2, true},
-        {"fills the buffer", sysEx(200, 0x1A), 200, true},
-        {"one past the buffer", sysEx(201, 0x1A), 200, true},
-        {"overlong", sysEx(300, 0x24), 200, true},
-    };
-    for (const CaptureCase &c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        deliverNow(c.message);
-        EXPECT_EQ(1, sim::longDataDelivered());
-        ASSERT_EQ(c.length, mailbox.replyLength.load());
-        const std::vector<uint8_t> kept(c.message.begin(), c.message.begin() + c.length);
-        EXPECT_EQ(kept, mailboxBytes(c.length));
-        EXPECT_TRUE(messageWaiting());
-        EXPECT_EQ(c.isReply, replyPresent());
-        if (c.isReply) {
-            EXPECT_EQ(c.message[1], takeReplyCode());
-            EXPECT_EQ(0, mailbox.replyLength.load());
-        }
-        TearDown();
+void PrintTo(const CaptureCase &row, std::ostream *out) { *out << row.name; }
+
+const CaptureCase captureCases[] = {
+    {"handshake answer", {0xF0, 0x23, 0xF7}, 3, true},
+    {"record verdict", {0xF0, 0x1A, 0xF7}, 3, true},
+    {"start byte only", {0xF0}, 1, false},
+    {"start and code, no end", {0xF0, 0x20}, 2, true},
+    {"fills the buffer", sysEx(200, 0x1A), 200, true},
+    {"one past the buffer", sysEx(201, 0x1A), 200, true},
+    {"overlong", sysEx(300, 0x24), 200, true},
+};
+
+using Captured = Rows<ReplyCapture, CaptureCase>;
+
+TEST_P(Captured, SysExMessageLandsInTheMailbox) {
+    const CaptureCase &c = GetParam();
+    deliverNow(c.message);
+    EXPECT_EQ(1, sim::longDataDelivered());
+    ASSERT_EQ(c.length, mailbox.replyLength.load());
+    const std::vector<uint8_t> kept(c.message.begin(), c.message.begin() + c.length);
+    EXPECT_EQ(kept, std::vector<uint8_t>(mailbox.replyBuffer, mailbox.replyBuffer + c.length));
+    EXPECT_TRUE(messageWaiting());
+    EXPECT_EQ(c.isReply, replyPresent());
+    if (c.isReply) {
+        EXPECT_EQ(c.message[1], takeReplyCode());
+        EXPECT_EQ(0, mailbox.replyLength.load());
     }
 }
 
-TEST_F(ReplyCapture, ShortMessagesNeverReachTheMailbox) {
-    const std::vector<uint8_t> shortMessages[] = {
-        {0xF8}, {0xFE}, {0x90, 0x40, 0x7F}, {0x80, 0x40, 0x00}, {0xB0, 0x07, 0x64}, {0xC0, 0x05},
-    };
-    for (const std::vector<uint8_t> &message : shortMessages) {
-        SCOPED_TRACE(int(message[0]));
-        SetUp();
-        deliverNow(message);
-        EXPECT_EQ(1, sim::shortDataDelivered());
-        EXPECT_EQ(0, mailbox.replyLength.load());
-        EXPECT_FALSE(messageWaiting());
-        // The buffer is still queued for the next SysEx message.
-        deliverNow({0xF0, 0x1A, 0xF7});
-        EXPECT_EQ(3, mailbox.replyLength.load());
-        TearDown();
-    }
+INSTANTIATE_TEST_SUITE_P(Ports, Captured, ::testing::ValuesIn(captureCases), RowName());
+
+struct ShortCase {
+    const char *name;
+    std::vector<uint8_t> message;
+};
+
+void PrintTo(const ShortCase &row, std::ostream *out) { *out << row.name; }
+
+const ShortCase shortCases[] = {
+    {"clock", {0xF8}},
+    {"active sensing", {0xFE}},
+    {"note on", {0x90, 0x40, 0x7F}},
+    {"note off", {0x80, 0x40, 0x00}},
+    {"controller", {0xB0, 0x07, 0x64}},
+    {"program change", {0xC0, 0x05}},
+};
+
+using ShortMessage = Rows<ReplyCapture, ShortCase>;
+
+TEST_P(ShortMessage, NeverReachesTheMailbox) {
+    deliverNow(GetParam().message);
+    EXPECT_EQ(1, sim::shortDataDelivered());
+    EXPECT_EQ(0, mailbox.replyLength.load());
+    EXPECT_FALSE(messageWaiting());
+    // The buffer is still queued for the next SysEx message.
+    deliverNow({0xF0, 0x1A, 0xF7});
+    EXPECT_EQ(3, mailbox.replyLength.load());
 }
+
+INSTANTIATE_TEST_SUITE_P(Ports, ShortMessage, ::testing::ValuesIn(shortCases), RowName());
 
 // The buffer goes back to the platform after every message, so each one
 // arrives, and each overwrites the last whether or not it was taken.

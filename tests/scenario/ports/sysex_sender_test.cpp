@@ -1,20 +1,13 @@
 // Frames on the wire from sendSysEx, and how long it holds the caller.
 #include <vector>
 
+#include "base/wire_constants.h"
 #include "midi/sysex_sender.h"
 #include "ports_fixture.h"
-#include "protocol/wire_constants.h"
 
 namespace {
 
-class Sender : public PortsTest {
-  protected:
-    void SetUp() override {
-        PortsTest::SetUp();
-        sim::setSingleDevice();
-        capturedStdout([] { ASSERT_EQ(0, openMidiOut(0)); });
-    }
-};
+using Sender = Ports<Start::outputOpen>;
 
 // Data bytes below 0x80, as the callers supply them.
 std::vector<uint8_t> dataBytes(size_t count) {
@@ -30,43 +23,41 @@ std::vector<uint8_t> framed(const std::vector<uint8_t> &data) {
     return frame;
 }
 
-TEST_F(Sender, FramesUpTo46DataBytesAndRefusesMore) {
-    const uint16_t lengths[] = {0, 1, 7, 45, 46, 47, 48, 300};
-    for (uint16_t length : lengths) {
-        SCOPED_TRACE(length);
-        SetUp();
-        const std::vector<uint8_t> data = dataBytes(length);
-        EXPECT_EQ(0, sendSysEx(data.data(), length));
-        std::vector<sim::SentFrame> frames = sim::sentFrames();
-        if (length <= wire::maxFrameData) {
-            ASSERT_EQ(1u, frames.size());
-            EXPECT_EQ(length + 2u, frames[0].bytes.size());
-            EXPECT_EQ(framed(data), frames[0].bytes);
-            // Synchronous: the platform has let go of the frame on return.
-            EXPECT_EQ(0u, outHeader.dwFlags & MHDR_PREPARED);
-        } else {
-            EXPECT_TRUE(frames.empty());
-        }
-        EXPECT_EQ(0u, sim::nowMs());
-        TearDown();
-    }
+// A frame sent waits for the platform to let go of it: each "still playing"
+// answer costs one 100 ms sleep before the next try. More than 46 data bytes
+// are refused at once.
+struct SendCase {
+    uint16_t length;
+    int stillPlaying;
+};
+
+void PrintTo(const SendCase &row, std::ostream *out) {
+    *out << row.length << "Bytes" << row.stillPlaying << "StillPlaying";
 }
 
-// Each "still playing" answer costs one 100 ms sleep before the next try.
-TEST_F(Sender, WaitsWhileTheFrameIsStillPlaying) {
-    const int stillPlaying[] = {0, 1, 2, 5};
-    for (int count : stillPlaying) {
-        SCOPED_TRACE(count);
-        SetUp();
-        sim::setStillPlayingReplies(count);
-        EXPECT_EQ(0, sendSysEx(wire::handshakeMessage, wire::handshakeLength));
-        EXPECT_EQ(uint64_t(count) * 100, sim::nowMs());
-        ASSERT_EQ(1u, sim::sentFrames().size());
-        EXPECT_EQ(0u, sim::sentFrames()[0].atMs);
-        EXPECT_EQ(0u, outHeader.dwFlags & MHDR_PREPARED);
-        TearDown();
+const SendCase sendCases[] = {{0, 1},  {1, 1},  {7, 0},  {7, 1},  {7, 2},  {7, 5},
+                              {45, 1}, {46, 1}, {47, 1}, {48, 1}, {300, 1}};
+
+using Send = Rows<Sender, SendCase>;
+
+TEST_P(Send, FramesUpTo46DataBytesAndReturnsOnceThePlatformLetsGo) {
+    const SendCase &c = GetParam();
+    const std::vector<uint8_t> data = dataBytes(c.length);
+    sim::setStillPlayingReplies(c.stillPlaying);
+    EXPECT_EQ(0, sendSysEx(data.data(), c.length));
+    const std::vector<sim::SentFrame> frames = sim::sentFrames();
+    if (c.length > wire::maxFrameData) {
+        EXPECT_TRUE(frames.empty());
+        EXPECT_EQ(0u, sim::nowMs());
+        return;
     }
+    ASSERT_EQ(1u, frames.size());
+    EXPECT_EQ(framed(data), frames[0].bytes);
+    EXPECT_EQ(0u, frames[0].atMs);
+    EXPECT_EQ(uint64_t(c.stillPlaying) * 100, sim::nowMs());
 }
+
+INSTANTIATE_TEST_SUITE_P(Ports, Send, ::testing::ValuesIn(sendCases), ::testing::PrintToStringParamName());
 
 class VanishingDevice : public sim::Peer {
   public:

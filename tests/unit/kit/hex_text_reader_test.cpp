@@ -25,11 +25,9 @@ std::unique_ptr<KitImage> freshImage() {
 
 Bytes kitBytes(const KitImage &image) { return Bytes(image.bytes, image.bytes + image.count); }
 
-HexTextResult readText(const std::string &text, KitImage &image) {
-    return readHexText(text.data(), static_cast<uint32_t>(text.size()), image);
-}
-
-HexTextResult readFile(const std::string &text, KitImage &image) {
+// Reads text from memory, or from a file holding it.
+HexTextResult readHex(const std::string &text, KitImage &image, bool fromFile) {
+    if (!fromFile) return readHexText(text.data(), static_cast<uint32_t>(text.size()), image);
     std::FILE *file = std::tmpfile();
     EXPECT_NE(file, nullptr);
     if (file == nullptr) return {HexTextEnd::endOfText, 0};
@@ -38,6 +36,12 @@ HexTextResult readFile(const std::string &text, KitImage &image) {
     HexTextResult result = readHexFile(file, image);
     std::fclose(file);
     return result;
+}
+
+std::string repeated(const std::string &piece, size_t times) {
+    std::string text;
+    for (size_t i = 0; i < times; ++i) text += piece;
+    return text;
 }
 
 struct TextCase {
@@ -89,6 +93,8 @@ const TextCase textCases[] = {
      0},
     {"empty", "", {}, HexTextEnd::endOfText, 0},
     {"onlyWhiteSpace", " \r\n", {}, HexTextEnd::endOfText, 3},
+    // Beyond the first window of a file, too.
+    {"stopsBeyondTheFirstWindow", repeated("5A ", 30000) + "Q 01", Bytes(30000, 0x5A), HexTextEnd::notHex, 90000},
 };
 
 void PrintTo(const TextCase &c, std::ostream *os) { *os << c.name; }
@@ -100,7 +106,7 @@ TEST_P(HexTextRules, FromMemoryAndFromFile) {
     for (bool fromFile : {false, true}) {
         SCOPED_TRACE(fromFile ? "file" : "memory");
         auto image = freshImage();
-        HexTextResult result = fromFile ? readFile(c.text, *image) : readText(c.text, *image);
+        HexTextResult result = readHex(c.text, *image, fromFile);
         EXPECT_EQ(kitBytes(*image), c.bytes);
         EXPECT_EQ(result.end, c.end);
         EXPECT_EQ(result.stopAt, c.stopAt);
@@ -118,29 +124,16 @@ TEST(HexTextFile, NumbersAcrossTheWindowEdgeReadAsFromMemory) {
     for (size_t pad = hexFileBlockSize - 11; pad <= hexFileBlockSize + 4; ++pad) {
         for (const char *filler : {" ", "0"}) {
             SCOPED_TRACE(testing::Message() << "pad " << pad << " filler '" << filler << "'");
-            std::string text;
-            for (size_t i = 0; i < pad; ++i) text += filler;
-            text += tail;
+            const std::string text = repeated(filler, pad) + tail;
             auto fromMemory = freshImage();
             auto fromFile = freshImage();
-            HexTextResult memoryResult = readText(text, *fromMemory);
-            HexTextResult fileResult = readFile(text, *fromFile);
+            HexTextResult memoryResult = readHex(text, *fromMemory, false);
+            HexTextResult fileResult = readHex(text, *fromFile, true);
             ASSERT_EQ(kitBytes(*fromFile), kitBytes(*fromMemory));
             EXPECT_EQ(fileResult.end, memoryResult.end);
             EXPECT_EQ(fileResult.stopAt, memoryResult.stopAt);
         }
     }
-}
-
-TEST(HexTextFile, StopsWhereTheTextStopsBeyondTheFirstWindow) {
-    std::string text;
-    for (int i = 0; i < 30000; ++i) text += "5A ";
-    text += "Q 01";
-    auto image = freshImage();
-    HexTextResult result = readFile(text, *image);
-    EXPECT_EQ(image->count, 30000);
-    EXPECT_EQ(result.end, HexTextEnd::notHex);
-    EXPECT_EQ(result.stopAt, 90000u);
 }
 
 // 65,535 numbers fill a kit; one more is refused without being stored.
@@ -156,7 +149,7 @@ TEST(HexTextLimit, CountStopsAt65535) {
         for (bool fromFile : {false, true}) {
             SCOPED_TRACE(testing::Message() << c.numbers << (fromFile ? " file" : " memory"));
             auto image = freshImage();
-            HexTextResult result = fromFile ? readFile(text, *image) : readText(text, *image);
+            HexTextResult result = readHex(text, *image, fromFile);
             EXPECT_EQ(result.end, c.end);
             EXPECT_EQ(image->count, 65535);
             EXPECT_EQ(image->bytes[0], 0x5A);

@@ -65,7 +65,6 @@ class FillTest : public testing::TestWithParam<FillCase> {};
 
 TEST_P(FillTest, DeliversOnlyWholeSysExIntoAQueuedBuffer) {
     const FillCase &c = GetParam();
-    SCOPED_TRACE(c.label);
     MidiInBufferQueue queue;
     Buffer buffer(c.bufferLength);
     ASSERT_EQ(queue.prepare(&buffer.header, sizeof buffer.header), MMSYSERR_NOERROR);
@@ -154,7 +153,6 @@ class HeaderCallTest : public testing::TestWithParam<HeaderCallCase> {};
 // Adds the buffer (once more, for a queued one), then tries to unprepare it.
 TEST_P(HeaderCallTest, AnswersAsWinmmDoes) {
     const HeaderCallCase &c = GetParam();
-    SCOPED_TRACE(c.label);
     MidiInBufferQueue queue;
     Buffer buffer(200);
     if (c.prepared) {

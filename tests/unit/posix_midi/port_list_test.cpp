@@ -75,7 +75,6 @@ class PortListTest : public testing::TestWithParam<ListCase> {};
 
 TEST_P(PortListTest, GivesTheDevices) {
     const ListCase &c = GetParam();
-    SCOPED_TRACE(c.label);
     std::vector<MidiPortEntry> entries = combinePortLists(c.systemNames, c.jackNames);
     ASSERT_EQ(entries.size(), c.devices.size());
     for (size_t i = 0; i < entries.size(); ++i) {

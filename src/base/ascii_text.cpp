@@ -1,4 +1,4 @@
-#include "run/ascii_text.h"
+#include "base/ascii_text.h"
 
 static char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
