@@ -50,15 +50,6 @@
 
 namespace {
 
-// What the run did, shown with a failure: the output and the wire.
-std::string runReport;
-
-void require(bool holds, const char *what) {
-    if (holds) return;
-    std::fprintf(stderr, "protocol fuzzer: %s\n%s", what, runReport.c_str());
-    std::abort();
-}
-
 // The output with its line ends and control bytes made visible.
 std::string escaped(const std::string &text) {
     std::string out;
@@ -76,6 +67,19 @@ std::string escaped(const std::string &text) {
         }
     }
     return out;
+}
+
+// The run under test and the device's image, shown with a failure.
+const scenario::RunResult *shownRun = nullptr;
+const device::Model *shownModel = nullptr;
+
+void require(bool holds, const char *what) {
+    if (holds) return;
+    std::fprintf(stderr, "protocol fuzzer: %s\n", what);
+    if (shownRun != nullptr)
+        std::fprintf(stderr, "output:\n%s\nwire:\n%sdevice image: %zu bytes\n", escaped(shownRun->output).c_str(),
+                     scenario::wireTrace(shownRun->frames).c_str(), shownModel->image().size());
+    std::abort();
 }
 
 // The device model with the script's own messages added; everything posted
@@ -227,7 +231,7 @@ const std::string closings[] = {badKit,
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    runReport.clear();
+    shownRun = nullptr;
     FuzzedDataProvider in(data, size);
     Script script = readScript(in);
     std::vector<Bytes> records = splitKit(script.kit);
@@ -239,8 +243,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     scenario::RunResult run = scenario::runUpdateWith(setup, peer);
     const std::string &output = run.output;
     const std::vector<sim::SentFrame> &frames = run.frames;
-    runReport = "output:\n" + escaped(output) + "\nwire:\n" + scenario::wireTrace(frames) +
-                "device image: " + std::to_string(model.image().size()) + " bytes\n";
+    shownRun = &run;
+    shownModel = &model;
 
     // How every run begins and ends.
     const std::string opening = "Quorlane Update V0.3 -> Tarnwick Box System\nOK: File 'Tarnwick_Box.kit' is open.\n";

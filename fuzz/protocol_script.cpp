@@ -2,8 +2,6 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <map>
-
 #include "support/scenario/kit_builder.h"
 
 namespace {
@@ -67,18 +65,14 @@ device::ReplyTweak pickTweak(FuzzedDataProvider &in) {
     return tweak;
 }
 
-device::ReplyTweak tweakOf(const std::map<uint32_t, device::ReplyTweak> &tweaks, uint32_t number) {
-    auto found = tweaks.find(number);
-    return found == tweaks.end() ? device::ReplyTweak() : found->second;
-}
-
 // Whether the answers to the greetings can reach the transfer only as the
 // product code, which it passes over: either every answer that is a reply
 // carries it, or each is taken by its own greeting's wait.
 bool greetingAnswersInStep(const device::Faults &faults) {
     bool allProductCode = true, allPrompt = !faults.handshakeAnsweredAgainAfterMs;
     for (uint32_t number = 1; number <= maxHandshakes; ++number) {
-        device::ReplyTweak tweak = tweakOf(faults.handshakeReplies, number);
+        auto found = faults.handshakeReplies.find(number);
+        device::ReplyTweak tweak = found == faults.handshakeReplies.end() ? device::ReplyTweak() : found->second;
         if (tweak.form == device::ReplyForm::normal && tweak.code.value_or(faults.handshakeCode) != wire::productCode)
             allProductCode = false;
         if (tweak.latencyMs.value_or(faults.latencyMs) > inStepLatencyMs) allPrompt = false;
