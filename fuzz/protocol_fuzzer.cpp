@@ -43,10 +43,10 @@
 #include "kit/kit_records.h"
 #include "midi/hex_encoding.h"
 #include "protocol_script.h"
-#include "scenario/protocol/expected_output.h"
-#include "support/scenario/kit_builder.h"
-#include "support/scenario/scenario_run.h"
-#include "support/scenario/wire_trace.h"
+#include "support/expected_output.h"
+#include "support/test_kits.h"
+#include "support/updater_run.h"
+#include "support/wire_trace.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ std::string escaped(const std::string &text) {
 }
 
 // The run under test and the device's image, shown with a failure.
-const scenario::RunResult *shownRun = nullptr;
+const testkit::RunResult *shownRun = nullptr;
 const device::Model *shownModel = nullptr;
 
 void require(bool holds, const char *what) {
@@ -78,7 +78,7 @@ void require(bool holds, const char *what) {
     std::fprintf(stderr, "protocol fuzzer: %s\n", what);
     if (shownRun != nullptr)
         std::fprintf(stderr, "output:\n%s\nwire:\n%sdevice image: %zu bytes\n", escaped(shownRun->output).c_str(),
-                     scenario::wireTrace(shownRun->frames).c_str(), shownModel->image().size());
+                     testkit::wireTrace(shownRun->frames).c_str(), shownModel->image().size());
     std::abort();
 }
 
@@ -238,9 +238,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     device::Model model(script.faults);
     ScriptedPeer peer(model, script);
-    scenario::Setup setup;
-    setup.kitText = scenario::kitText(script.kit);
-    scenario::RunResult run = scenario::runUpdateWith(setup, peer);
+    testkit::Setup setup;
+    setup.kitText = testkit::kitText(script.kit);
+    testkit::RunResult run = testkit::runUpdateWith(setup, peer);
     const std::string &output = run.output;
     const std::vector<sim::SentFrame> &frames = run.frames;
     shownRun = &run;
@@ -294,10 +294,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             "a frame without its start and end bytes");
     const std::string handshake(std::begin(wire::handshakeMessage), std::end(wire::handshakeMessage));
     size_t handshakes = 0;
-    while (handshakes < frames.size() && scenario::frameData(frames[handshakes]) == handshake) ++handshakes;
+    while (handshakes < frames.size() && testkit::frameData(frames[handshakes]) == handshake) ++handshakes;
     require(handshakes >= 1 && handshakes <= 19, "not 1 to 19 handshakes");
     std::vector<std::string> transferFrames;
-    for (size_t i = handshakes; i < frames.size(); ++i) transferFrames.push_back(scenario::frameData(frames[i]));
+    for (size_t i = handshakes; i < frames.size(); ++i) transferFrames.push_back(testkit::frameData(frames[i]));
     std::vector<Attempt> attempts = readAttempts(records, transferFrames);
     bool outputFailed = endsWith(beforePause, expected::outMissing);
     require(attempts.empty() || attempts.back().whole || outputFailed, "a record cut short with the output working");

@@ -2,7 +2,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "support/scenario/kit_builder.h"
+#include "support/test_kits.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ Script readScript(FuzzedDataProvider &in) {
     int records = in.ConsumeIntegralInRange<int>(0, maxRecords);
     for (int i = 0; i < records; ++i) {
         uint16_t size = in.ConsumeIntegralInRange<uint16_t>(5, maxRecordSize);
-        Bytes record = scenario::makeRecord(size, static_cast<uint32_t>(i + 1));
+        Bytes record = testkit::makeRecord(size, static_cast<uint32_t>(i + 1));
         script.kit.insert(script.kit.end(), record.begin(), record.end());
     }
     // A damaged kit: a byte changed, or the text cut short.
