@@ -82,8 +82,8 @@ void require(bool holds, const char *what) {
     std::abort();
 }
 
-// The device model with the script's own messages added; everything posted
-// is kept, so that what the program claims can be checked against what it
+// The device model with the script's own messages added; the replies posted
+// are counted, so that what the program claims can be checked against what it
 // was told. Arrival times are not passed on: a record whose frames stop is
 // never abandoned.
 class ScriptedPeer : public sim::Peer {
@@ -101,22 +101,18 @@ class ScriptedPeer : public sim::Peer {
         return result.accepted;
     }
 
-    int postedWithCode(uint8_t code) const {
-        return int(std::count_if(posted_.begin(), posted_.end(), [code](const Bytes &message) {
-            return looksLikeReply(message) && message[1] == code;
-        }));
-    }
+    int postedWithCode(uint8_t code) const { return posted_[code]; }
 
   private:
     void postKept(const Bytes &bytes, uint32_t delayMs) {
-        posted_.push_back(bytes);
+        if (looksLikeReply(bytes)) ++posted_[bytes[1]];
         sim::post(bytes, delayMs);
     }
 
     device::Model &model_;
     const Script &script_;
     uint32_t frames_ = 0;
-    std::vector<Bytes> posted_;
+    int posted_[256] = {};  // replies by code
 };
 
 // The kit's records by the program's own walk; none when a record is bad.
