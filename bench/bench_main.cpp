@@ -8,17 +8,19 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
-#include "bench_kit.h"
 #include "bench_summary.h"
+#include "largest_kit.h"
 
 static int writeKit(const char *path) {
-    std::vector<uint8_t> kit = bench::buildKit(bench::largestKitBytes, bench::benchPayloadBytes);
-    if (!bench::writeFile(path, bench::kitText(kit))) {
+    std::vector<uint8_t> kit = bench::largestKit();
+    std::ofstream file(path, std::ios::binary);
+    if (!(file << formatHexText(kit)) || !file.flush()) {
         std::fprintf(stderr, "tarnwick_bench: cannot write '%s'\n", path);
         return 2;
     }
-    std::printf("%u\n", bench::framesFor(kit));
+    std::printf("%zu\n", bench::recordStarts(kit).size());
     return 0;
 }
 

@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <string>
 
-#include "bench_kit.h"
 #include "kit/hex_text_reader.h"
+#include "largest_kit.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -18,18 +19,11 @@ constexpr size_t readerTextBytes = 128 * 1024;
 // The largest kit's text, cut to 128 KiB; a kit file of that size in a
 // folder of its own.
 struct ReaderText {
-    std::string text;
-    std::string folder;
-    std::string path;
+    std::string text = formatHexText(bench::largestKit()).substr(0, readerTextBytes);
+    testkit::TempFolder folder{"tarnwick-bench-reader"};
+    std::string path = folder.file("Tarnwick_Box.kit");
 
-    ReaderText() {
-        text = bench::kitText(bench::buildKit(bench::largestKitBytes, bench::benchPayloadBytes));
-        text.resize(readerTextBytes);
-        folder = bench::makeTempFolder("tarnwick-bench-reader");
-        path = folder + "/Tarnwick_Box.kit";
-        if (folder.empty() || !bench::writeFile(path, text)) path.clear();
-    }
-    ~ReaderText() { bench::removeFolder(folder); }
+    ReaderText() { folder.write("Tarnwick_Box.kit", text); }
 };
 
 const ReaderText &readerText() {
@@ -40,9 +34,8 @@ const ReaderText &readerText() {
 KitImage image;
 
 std::FILE *openText(benchmark::State &state) {
-    const ReaderText &shared = readerText();
-    std::FILE *file = shared.path.empty() ? nullptr : std::fopen(shared.path.c_str(), "rb");
-    if (file == nullptr) state.SkipWithError("cannot write or open the kit text");
+    std::FILE *file = std::fopen(readerText().path.c_str(), "rb");
+    if (file == nullptr) state.SkipWithError("cannot open the kit text");
     return file;
 }
 

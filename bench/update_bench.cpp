@@ -4,23 +4,20 @@
 // sleeps are real and the model's replies arrive from the host's thread; in
 // virtual time the sleeps cost nothing, which leaves the updater's own work.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <ctime>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
 #include <string>
 
-#include "bench_kit.h"
 #include "device_model.h"
+#include "largest_kit.h"
 #include "platform/sim/sim_host.h"
 #include "run/update_run.h"
 #include "support/model_peer.h"
+#include "support/stdout_capture.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -30,13 +27,6 @@ double processCpuSeconds() {
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
-std::string readText(const std::string &path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 // The updater's last message before the pause, for a failure.
@@ -50,19 +40,12 @@ std::string lastMessage(std::string output) {
     return output.substr(start, end + 1 - start);
 }
 
-// The largest kit in a folder of its own, and a place for the updater's output.
-struct UpdateFolder {
-    std::vector<uint8_t> kit = bench::buildKit(bench::largestKitBytes, bench::benchPayloadBytes);
-    std::string base = bench::makeTempFolder("tarnwick-bench-update");
-    std::string folder = base + "/run";
-    std::string outputPath = base + "/output.txt";
-    bool ready = false;
+// The largest kit in a folder of its own.
+struct KitFolder {
+    std::vector<uint8_t> kit = bench::largestKit();
+    testkit::TempFolder folder{"tarnwick-bench-update"};
 
-    UpdateFolder() {
-        ready = !base.empty() && mkdir(folder.c_str(), 0755) == 0 &&
-                bench::writeFile(folder + "/Tarnwick_Box.kit", bench::kitText(kit));
-    }
-    ~UpdateFolder() { bench::removeFolder(base); }
+    KitFolder() { folder.write("Tarnwick_Box.kit", formatHexText(kit)); }
 };
 
 struct UpdateResult {
@@ -83,9 +66,7 @@ struct UpdateResult {
 // host records each frame's time in whole ms, which averages out over
 // thousands of gaps.
 void measureGaps(const std::vector<uint8_t> &kit, const std::vector<sim::SentFrame> &sent, UpdateResult &result) {
-    std::vector<bool> startsRecord;
-    for (size_t size : bench::recordSizes(kit))
-        for (uint32_t i = 0; i < bench::framesForRecord(size); ++i) startsRecord.push_back(i == 0);
+    std::vector<bool> startsRecord = bench::recordStarts(kit);
     // Frame 0 is the handshake.
     if (sent.size() != startsRecord.size() + 1) return;
     double within = 0, across = 0;
@@ -105,43 +86,31 @@ void measureGaps(const std::vector<uint8_t> &kit, const std::vector<sim::SentFra
     if (acrossCount != 0) result.acrossRecordsGapMs = across / double(acrossCount);
 }
 
-// One run of the updater in the folder, its output in a file, the device
-// model attached to the simulated host.
-UpdateResult runOnce(const UpdateFolder &where, sim::ClockMode mode) {
+// One run of the updater in the kit's folder, its output captured, the
+// device model attached to the simulated host. Only the run itself is timed.
+UpdateResult runOnce(const KitFolder &where, sim::ClockMode mode) {
     UpdateResult result;
     sim::reset(mode);
     sim::setSingleDevice();
     device::Model model;
     testkit::ModelPeer peer(model);
     sim::attachPeer(&peer);
-
-    char home[4096];
-    std::fflush(stdout);
-    int savedOut = dup(STDOUT_FILENO);
-    int output = open(where.outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (getcwd(home, sizeof home) == nullptr || savedOut < 0 || output < 0 || chdir(where.folder.c_str()) != 0) {
-        result.error = "cannot redirect the output or enter the kit's folder";
-    } else {
-        dup2(output, STDOUT_FILENO);
-        auto wallStart = std::chrono::steady_clock::now();
-        double cpuStart = processCpuSeconds();
-        runUpdate();
-        result.cpuSeconds = processCpuSeconds() - cpuStart;
-        result.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
-        std::fflush(stdout);
-        dup2(savedOut, STDOUT_FILENO);
-        if (chdir(home) != 0) result.error = "cannot return to the working folder";
-    }
-    if (output >= 0) close(output);
-    if (savedOut >= 0) close(savedOut);
+    std::filesystem::path home = std::filesystem::current_path();
+    std::filesystem::current_path(where.folder.path());
+    testkit::StdoutCapture capture;
+    auto wallStart = std::chrono::steady_clock::now();
+    double cpuStart = processCpuSeconds();
+    runUpdate();
+    result.cpuSeconds = processCpuSeconds() - cpuStart;
+    result.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    std::string printed = capture.finish();
+    std::filesystem::current_path(home);
 
     std::vector<sim::SentFrame> sent = sim::sentFrames();
     result.framesSent = sent.size();
     measureGaps(where.kit, sent, result);
     sim::attachPeer(nullptr);
     sim::reset();
-    if (!result.error.empty()) return result;
-    std::string printed = readText(where.outputPath);
     if (printed.find("Target update successfully!\n\n") == std::string::npos)
         result.error = "the update did not succeed; its output ends: " + lastMessage(printed);
     else if (model.image() != where.kit)
@@ -149,27 +118,27 @@ UpdateResult runOnce(const UpdateFolder &where, sim::ClockMode mode) {
     return result;
 }
 
-void BM_UpdateAgainstFloor(benchmark::State &state) {
-    UpdateFolder where;
-    if (!where.ready) {
-        state.SkipWithError("cannot write the kit");
-        return;
-    }
-    uint32_t frames = bench::framesFor(where.kit);
-    double floorSeconds = frames * frameSleepSeconds;
-    UpdateResult run;
-    double wall = 0, cpu = 0;
+// Runs the update once an iteration and adds up its times; false, with the
+// benchmark skipped, after a run that failed.
+bool runEach(benchmark::State &state, sim::ClockMode mode, UpdateResult &run, double &wall, double &cpu) {
+    KitFolder where;
     for (auto _ : state) {
-        run = runOnce(where, sim::ClockMode::realTime);
+        run = runOnce(where, mode);
         if (!run.error.empty()) break;
         state.SetIterationTime(run.wallSeconds);
         wall += run.wallSeconds;
         cpu += run.cpuSeconds;
     }
-    if (!run.error.empty()) {
-        state.SkipWithError(run.error.c_str());
-        return;
-    }
+    if (!run.error.empty()) state.SkipWithError(run.error.c_str());
+    return run.error.empty();
+}
+
+void BM_UpdateAgainstFloor(benchmark::State &state) {
+    UpdateResult run;
+    double wall = 0, cpu = 0;
+    if (!runEach(state, sim::ClockMode::realTime, run, wall, cpu)) return;
+    double frames = double(bench::recordStarts(bench::largestKit()).size());
+    double floorSeconds = frames * frameSleepSeconds;
     double runs = double(state.iterations());
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -186,22 +155,9 @@ void BM_UpdateAgainstFloor(benchmark::State &state) {
 }
 
 void BM_UpdateVirtualTime(benchmark::State &state) {
-    UpdateFolder where;
-    if (!where.ready) {
-        state.SkipWithError("cannot write the kit");
-        return;
-    }
     UpdateResult run;
-    double cpu = 0;
-    for (auto _ : state) {
-        run = runOnce(where, sim::ClockMode::virtualTime);
-        if (!run.error.empty()) break;
-        cpu += run.cpuSeconds;
-    }
-    if (!run.error.empty()) {
-        state.SkipWithError(run.error.c_str());
-        return;
-    }
+    double wall = 0, cpu = 0;
+    if (!runEach(state, sim::ClockMode::virtualTime, run, wall, cpu)) return;
     // The host's thread works too: the process's time, not the thread's.
     state.counters["process_cpu_ms"] = 1e3 * cpu / double(state.iterations());
 }

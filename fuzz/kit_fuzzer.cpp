@@ -43,16 +43,6 @@ void require(bool holds, const char *what) {
 
 bool isWhiteSpace(char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 
-KitImage &imageFromMemory() {
-    static KitImage *image = new KitImage;
-    return *image;
-}
-
-KitImage &imageFromFile() {
-    static KitImage *image = new KitImage;
-    return *image;
-}
-
 void poisonFrom(KitImage &image, uint32_t from) {
     ASAN_POISON_MEMORY_REGION(image.bytes + from, kitStorageSize - from);
 }
@@ -116,8 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     text.shrink_to_fit();
 
-    KitImage &image = imageFromMemory();
-    KitImage &fromFile = imageFromFile();
+    static KitImage &image = *new KitImage, &fromFile = *new KitImage;
     poisonFrom(image, kitMaxBytes);
     poisonFrom(fromFile, kitMaxBytes);
     HexTextResult result = readHexText(text.data(), static_cast<uint32_t>(text.size()), image);

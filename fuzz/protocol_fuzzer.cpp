@@ -28,48 +28,28 @@
 //   means the device holds the kit byte for byte. Answers to the greeting
 //   that carry the product code do not put verdicts out of step, however
 //   late and however many they are.
-#include <fcntl.h>
+//
+// The kit's records are found with the program's own record walk, which the
+// kit fuzzer checks against the record format.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "device_model.h"
-#include "midi/reply_mailbox.h"
-#include "platform/sim/sim_host.h"
-#include "protocol/wire_constants.h"
-#include "run/update_run.h"
+#include "kit/kit_records.h"
+#include "midi/hex_encoding.h"
+#include "protocol_script.h"
+#include "support/expected_output.h"
 #include "support/test_kits.h"
+#include "support/updater_run.h"
+#include "support/wire_trace.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-constexpr int maxRecords = 4;
-constexpr uint16_t maxRecordSize = 70;
-// Below the handshake's 100 ms wait: such a reply is taken by its own wait.
-constexpr uint32_t inStepLatencyMs = 80;
-// A verdict this long after its record's last frame is still seen by the
-// record's own wait: 10 ms of pacing, then 50 sleeps of 10 ms and a last look.
-constexpr uint32_t ownVerdictWaitMs = 510;
-constexpr uint32_t maxHandshakes = 19;
-
-// What the run did, shown with a failure: the output and the wire.
-std::string runReport;
-
-void require(bool holds, const char *what) {
-    if (holds) return;
-    std::fprintf(stderr, "protocol fuzzer: %s\n%s", what, runReport.c_str());
-    std::abort();
-}
-
+// The output with its line ends and control bytes made visible.
 std::string escaped(const std::string &text) {
     std::string out;
     char hex[8];
@@ -88,272 +68,77 @@ std::string escaped(const std::string &text) {
     return out;
 }
 
-std::string describeRun(const std::string &output, const std::vector<sim::SentFrame> &frames,
-                        const device::Model &model) {
-    std::string report = "output:\n" + escaped(output) + "\nwire:\n";
-    char line[64];
-    for (const sim::SentFrame &frame : frames) {
-        std::snprintf(line, sizeof line, "%6llu ms ", static_cast<unsigned long long>(frame.atMs));
-        report += line + std::string(frame.bytes.begin() + 1, frame.bytes.end() - 1) + "\n";
-    }
-    std::snprintf(line, sizeof line, "device image: %zu bytes\n", model.image().size());
-    return report + line;
+// The run under test and the device's image, shown with a failure.
+const testkit::RunResult *shownRun = nullptr;
+const device::Model *shownModel = nullptr;
+
+void require(bool holds, const char *what) {
+    if (holds) return;
+    std::fprintf(stderr, "protocol fuzzer: %s\n", what);
+    if (shownRun != nullptr)
+        std::fprintf(stderr, "output:\n%s\nwire:\n%sdevice image: %zu bytes\n", escaped(shownRun->output).c_str(),
+                     testkit::wireTrace(shownRun->frames).c_str(), shownModel->image().size());
+    std::abort();
 }
 
-// A message of the device's own, posted delayMs after frame afterFrame.
-struct Injection {
-    uint32_t afterFrame;
-    uint32_t delayMs;
-    Bytes bytes;
-};
-
-struct Script {
-    Bytes kit;
-    device::Faults faults;
-    std::vector<Injection> injections;
-    int stillPlaying = 0;
-    bool inStep = true;
-};
-
-// Delays around the waits' edges, or any up to 3 s.
-uint32_t pickDelay(FuzzedDataProvider &in) {
-    static const uint32_t edges[] = {0, 1, 9, 10, 11, 79, 80, 99, 100, 101, 110, 490, 500, 510, 520, 1990, 2000, 2010};
-    if (in.ConsumeBool()) return in.PickValueInArray(edges);
-    return in.ConsumeIntegralInRange<uint32_t>(0, 3000);
-}
-
-uint8_t pickCode(FuzzedDataProvider &in) {
-    static const uint8_t codes[] = {0x1A, 0x1A, 0x20, 0x21, 0x22, 0x24, 0x25, 0x77, 0x15, 0x23};
-    if (in.ConsumeIntegralInRange<int>(0, 7) != 0) return in.PickValueInArray(codes);
-    return in.ConsumeIntegral<uint8_t>();
-}
-
-// Anything the device might put on the wire besides its answers.
-Bytes pickMessage(FuzzedDataProvider &in) {
-    switch (in.ConsumeIntegralInRange<int>(0, 6)) {
-    case 0: return {wire::sysExStart, pickCode(in), wire::sysExEnd};
-    case 1: return {wire::sysExStart};  // one byte: not a reply
-    case 2: return {};                  // no bytes at all
-    case 3: {                           // timing clock, active sensing, a note
-        static const Bytes shorts[] = {{0xF8}, {0xFE}, {0x90, 0x3C, 0x40}, {0xB0, 0x07}};
-        return in.PickValueInArray(shorts);
-    }
-    case 4: {  // longer than the updater's 200-byte buffer
-        Bytes message = {wire::sysExStart, pickCode(in)};
-        size_t length = in.ConsumeIntegralInRange<size_t>(198, 300);
-        while (message.size() + 1 < length) message.push_back(static_cast<uint8_t>(message.size() & 0x7F));
-        message.push_back(wire::sysExEnd);
-        return message;
-    }
-    case 5: return {wire::sysExStart, pickCode(in)};  // no end byte
-    default: {                                        // exactly the buffer's size
-        Bytes message(wire::replyBufferSize, 0x11);
-        message[0] = wire::sysExStart;
-        message[1] = pickCode(in);
-        message.back() = wire::sysExEnd;
-        return message;
-    }
-    }
-}
-
-bool looksLikeReply(const Bytes &message) { return message.size() >= 2 && message[0] == wire::sysExStart; }
-
-device::ReplyTweak pickTweak(FuzzedDataProvider &in) {
-    device::ReplyTweak tweak;
-    static const device::ReplyForm forms[] = {device::ReplyForm::normal, device::ReplyForm::none,
-                                              device::ReplyForm::startByteOnly, device::ReplyForm::shortMessage};
-    tweak.form = in.PickValueInArray(forms);
-    if (in.ConsumeBool()) tweak.code = pickCode(in);
-    if (in.ConsumeBool()) tweak.latencyMs = pickDelay(in);
-    return tweak;
-}
-
-device::ReplyTweak tweakOf(const std::map<uint32_t, device::ReplyTweak> &tweaks, uint32_t number) {
-    auto found = tweaks.find(number);
-    return found == tweaks.end() ? device::ReplyTweak() : found->second;
-}
-
-// Whether the answers to the greetings can reach the transfer only as the
-// product code, which it passes over: either every answer that is a reply
-// carries it, or each is taken by its own greeting's wait.
-bool greetingAnswersInStep(const device::Faults &faults) {
-    bool allProductCode = true, allPrompt = !faults.handshakeAnsweredAgainAfterMs;
-    for (uint32_t number = 1; number <= maxHandshakes; ++number) {
-        device::ReplyTweak tweak = tweakOf(faults.handshakeReplies, number);
-        if (tweak.form == device::ReplyForm::normal && tweak.code.value_or(faults.handshakeCode) != wire::productCode)
-            allProductCode = false;
-        if (tweak.latencyMs.value_or(faults.latencyMs) > inStepLatencyMs) allPrompt = false;
-    }
-    return allProductCode || allPrompt;
-}
-
-// Whether every record's verdict comes inside the record's own wait.
-bool verdictsInTime(const device::Faults &faults) {
-    if (faults.latencyMs > ownVerdictWaitMs) return false;
-    for (const auto &entry : faults.recordReplies)
-        if (entry.second.latencyMs.value_or(0) > ownVerdictWaitMs) return false;
-    return true;
-}
-
-Script readScript(FuzzedDataProvider &in) {
-    Script script;
-    // Five bytes at least: the one payload byte tells the records apart.
-    int records = in.ConsumeIntegralInRange<int>(0, maxRecords);
-    for (int i = 0; i < records; ++i) {
-        uint16_t size = in.ConsumeIntegralInRange<uint16_t>(5, maxRecordSize);
-        Bytes record = testkit::makeRecord(size, static_cast<uint32_t>(i + 1));
-        script.kit.insert(script.kit.end(), record.begin(), record.end());
-    }
-    // A damaged kit: a byte changed, or the text cut short.
-    int damage = in.ConsumeIntegralInRange<int>(0, 7);
-    if (damage == 0 && !script.kit.empty()) {
-        size_t at = in.ConsumeIntegral<uint16_t>() % script.kit.size();
-        script.kit[at] ^= in.ConsumeIntegralInRange<uint8_t>(1, 255);
-    } else if (damage == 1 && !script.kit.empty()) {
-        script.kit.resize(in.ConsumeIntegral<uint16_t>() % script.kit.size());
-    }
-
-    device::Faults &faults = script.faults;
-    faults.latencyMs = in.ConsumeBool() ? 0 : pickDelay(in);
-    if (in.ConsumeIntegralInRange<int>(0, 7) == 0) faults.handshakeCode = pickCode(in);
-    bool oddForms = false;
-    for (int i = in.ConsumeIntegralInRange<int>(0, 3); i > 0; --i) {
-        uint32_t number = in.ConsumeIntegralInRange<uint32_t>(1, 20);
-        faults.handshakeReplies[number] = pickTweak(in);
-        oddForms |= faults.handshakeReplies[number].form != device::ReplyForm::normal;
-    }
-    for (int i = in.ConsumeIntegralInRange<int>(0, 8); i > 0; --i) faults.verdictScript.push_back(pickCode(in));
-    for (int i = in.ConsumeIntegralInRange<int>(0, 4); i > 0; --i) {
-        uint32_t attempt = in.ConsumeIntegralInRange<uint32_t>(1, 40);
-        faults.recordReplies[attempt] = pickTweak(in);
-        oddForms |= faults.recordReplies[attempt].form != device::ReplyForm::normal;
-    }
-    if (in.ConsumeIntegralInRange<int>(0, 3) == 0)
-        faults.finalImageSize = in.ConsumeIntegralInRange<uint32_t>(0, uint32_t(script.kit.size()));
-    faults.silent = in.ConsumeIntegralInRange<int>(0, 15) == 0;
-    if (in.ConsumeIntegralInRange<int>(0, 3) == 0)
-        faults.silentAfterRecords = in.ConsumeIntegralInRange<uint32_t>(0, maxRecords);
-    if (in.ConsumeIntegralInRange<int>(0, 3) == 0) faults.failAfterFrames = in.ConsumeIntegralInRange<uint32_t>(0, 30);
-    if (in.ConsumeIntegralInRange<int>(0, 3) == 0) faults.handshakeAnsweredAgainAfterMs = pickDelay(in);
-    if (!greetingAnswersInStep(faults) || !verdictsInTime(faults)) script.inStep = false;
-    // Noise goes out just ahead of an answer and is overwritten by it, unless
-    // the answer takes an odd form and leaves the noise as the last message.
-    for (int i = in.ConsumeIntegralInRange<int>(0, 2); i > 0; --i) {
-        faults.noiseBeforeReply.push_back(pickMessage(in));
-        if (oddForms && looksLikeReply(faults.noiseBeforeReply.back())) script.inStep = false;
-    }
-
-    script.stillPlaying = in.ConsumeIntegralInRange<int>(0, 3);
-    for (int i = in.ConsumeIntegralInRange<int>(0, 4); i > 0; --i) {
-        Injection injection;
-        injection.afterFrame = in.ConsumeIntegralInRange<uint32_t>(1, 40);
-        injection.delayMs = pickDelay(in);
-        injection.bytes = pickMessage(in);
-        // A burst: the same message several times, a millisecond apart.
-        int copies = in.ConsumeIntegralInRange<int>(1, 4);
-        for (int c = 0; c < copies; ++c) {
-            script.injections.push_back(injection);
-            injection.delayMs++;
-        }
-        if (looksLikeReply(injection.bytes)) script.inStep = false;
-    }
-    return script;
-}
-
-// The device model on the simulated host, with the script's own messages
-// added; everything posted is kept, so that what the program claims can be
-// checked against what it was told.
+// The device model with the script's own messages added; the replies posted
+// are counted, so that what the program claims can be checked against what it
+// was told. Arrival times are not passed on: a record whose frames stop is
+// never abandoned.
 class ScriptedPeer : public sim::Peer {
   public:
-    ScriptedPeer(device::Model &model, const std::vector<Injection> &injections)
-        : model_(model), injections_(injections) {}
+    ScriptedPeer(device::Model &model, const Script &script) : model_(model), script_(script) {}
 
     bool onFrame(const uint8_t *frame, size_t length, uint64_t) override {
-        ++frames_;
+        // The run starts the host afresh; the first send's release is the
+        // first to be told that the frame is still playing.
+        if (++frames_ == 1) sim::setStillPlayingReplies(script_.stillPlaying);
         device::FrameResult result = model_.onFrame(frame, length);
         for (const device::Outgoing &message : result.messages) postKept(message.bytes, message.delayMs);
-        for (const Injection &injection : injections_)
+        for (const Injection &injection : script_.injections)
             if (injection.afterFrame == frames_) postKept(injection.bytes, injection.delayMs);
         return result.accepted;
     }
 
-    int postedWithCode(uint8_t code) const {
-        int count = 0;
-        for (const Bytes &message : posted_)
-            if (looksLikeReply(message) && message[1] == code) ++count;
-        return count;
-    }
+    int postedWithCode(uint8_t code) const { return posted_[code]; }
 
   private:
     void postKept(const Bytes &bytes, uint32_t delayMs) {
-        posted_.push_back(bytes);
+        if (looksLikeReply(bytes)) ++posted_[bytes[1]];
         sim::post(bytes, delayMs);
     }
 
     device::Model &model_;
-    const std::vector<Injection> &injections_;
+    const Script &script_;
     uint32_t frames_ = 0;
-    std::vector<Bytes> posted_;
+    int posted_[256] = {};  // replies by code
 };
 
-// Standard output into a file for one run.
-std::string runCaptured() {
-    std::fflush(stdout);
-    std::FILE *file = std::tmpfile();
-    int saved = dup(STDOUT_FILENO);
-    require(file != nullptr && saved >= 0, "cannot capture standard output");
-    dup2(fileno(file), STDOUT_FILENO);
-    int status = runUpdate();
-    std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    require(status == 0, "exit status is not 0");
-    std::string text;
-    std::rewind(file);
-    char block[4096];
-    size_t got;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, got);
-    std::fclose(file);
-    return text;
-}
-
-// The kit's records, walked here independently of the program; false when
-// the kit is not a chain of sound records.
-bool splitKit(const Bytes &kit, std::vector<Bytes> &records) {
-    records.clear();
-    size_t offset = 0;
-    while (offset < kit.size()) {
-        if (offset + 2 > kit.size()) return false;
-        size_t n = size_t(kit[offset]) * 256 + kit[offset + 1];
-        if (n < 2 || offset + n + 2 > kit.size()) return false;
-        uint16_t sum = 0;
-        for (size_t i = offset + 2; i < offset + n; ++i) sum = static_cast<uint16_t>(sum + kit[i]);
-        sum = static_cast<uint16_t>(sum + kit[offset + n] + 256 * kit[offset + n + 1]);
-        if (sum != 0) return false;
-        records.emplace_back(kit.begin() + long(offset), kit.begin() + long(offset + n + 2));
-        offset += n + 2;
-    }
-    return true;
+// The kit's records by the program's own walk; none when a record is bad.
+std::vector<Bytes> splitKit(const Bytes &kit) {
+    static KitImage image;
+    image.count = static_cast<uint16_t>(kit.size());
+    std::copy(kit.begin(), kit.end(), image.bytes);
+    std::vector<Bytes> records;
+    if (firstBadRecord(image) >= 0) return records;
+    for (uint16_t at = 0; at < image.count; at = static_cast<uint16_t>(at + records.back().size()))
+        records.emplace_back(image.bytes + at, image.bytes + at + recordSize(image, at));
+    return records;
 }
 
 bool endsWith(const std::string &text, const std::string &tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-std::string frameData(const sim::SentFrame &frame) {
-    require(frame.bytes.size() >= 2 && frame.bytes.front() == wire::sysExStart && frame.bytes.back() == wire::sysExEnd,
-            "a frame without its start and end bytes");
-    return std::string(frame.bytes.begin() + 1, frame.bytes.end() - 1);
-}
-
+// The hex text of each frame a record goes out in.
 std::vector<std::string> recordFrames(const Bytes &record) {
-    static const char digits[] = "0123456789ABCDEF";
     std::vector<std::string> frames;
     for (size_t at = 0; at < record.size(); at += wire::kitBytesPerFrame) {
         std::string text;
+        char hex[2];
         for (size_t i = at; i < record.size() && i < at + wire::kitBytesPerFrame; ++i) {
-            text += digits[record[i] >> 4];
-            text += digits[record[i] & 0x0F];
+            byteToHex(record[i], hex);
+            text.append(hex, 2);
         }
         frames.push_back(text);
     }
@@ -428,82 +213,52 @@ void checkImage(const std::vector<Bytes> &records, const Bytes &image, bool must
     }
 }
 
-const char *const closings[] = {
-    "Error: The upgrade file is error!\n\n",
-    "Error: The MIDI Out of device is missing!\n\n",
-    "\nFailed: Target is not responding.\n\n",
-    "Please wait the system reset and retry again!\n\n",
-    "Error: The device and the upgrade file is not matched!\n\n",
-    "\nError in updating.\n",
-    "Target update successfully!\n\n",
-    "Target update successfully!\n\nThe System is restart, please wait!\n\n",
-};
-
-// The run's working folder, holding only the kit; the fuzzer's own folder is
-// current between runs, where it writes its corpus and crashes.
-std::string folder;
-int fuzzerFolder = -1;
-
-void removeFolder() {
-    std::remove((folder + "/Tarnwick_Box.kit").c_str());
-    rmdir(folder.c_str());
-}
+const std::string badKit = "Error: The upgrade file is error!\n\n";
+const std::string closings[] = {badKit,
+                                expected::outMissing,
+                                expected::notResponding,
+                                expected::resetting,
+                                expected::notMatched,
+                                expected::updateError,
+                                expected::success,
+                                expected::restarted};
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    char pattern[] = "/tmp/tarnwick-protocol-fuzz-XXXXXX";
-    require(mkdtemp(pattern) != nullptr, "mkdtemp failed");
-    folder = pattern;
-    fuzzerFolder = open(".", O_RDONLY | O_DIRECTORY);
-    require(fuzzerFolder >= 0, "cannot open the current folder");
-    std::atexit(removeFolder);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    runReport.clear();
+    shownRun = nullptr;
     FuzzedDataProvider in(data, size);
     Script script = readScript(in);
-    {
-        std::ofstream kit(folder + "/Tarnwick_Box.kit", std::ios::binary | std::ios::trunc);
-        kit << testkit::kitText(script.kit);
-    }
-    std::vector<Bytes> records;
-    bool sound = splitKit(script.kit, records) && !records.empty();
+    std::vector<Bytes> records = splitKit(script.kit);
 
     device::Model model(script.faults);
-    ScriptedPeer peer(model, script.injections);
-    sim::reset();
-    mailbox.replyLength = 0;
-    sim::setSingleDevice();
-    sim::setStillPlayingReplies(script.stillPlaying);
-    sim::attachPeer(&peer);
-    require(chdir(folder.c_str()) == 0, "cannot enter the run's folder");
-    std::string output = runCaptured();
-    require(fchdir(fuzzerFolder) == 0, "cannot return to the fuzzer's folder");
-    sim::attachPeer(nullptr);
-    std::vector<sim::SentFrame> frames = sim::sentFrames();
-    std::vector<std::string> ports = sim::portLog();
-    uint64_t endMs = sim::nowMs();
-    runReport = describeRun(output, frames, model);
+    ScriptedPeer peer(model, script);
+    testkit::Setup setup;
+    setup.kitText = testkit::kitText(script.kit);
+    testkit::RunResult run = testkit::runUpdateWith(setup, peer);
+    const std::string &output = run.output;
+    const std::vector<sim::SentFrame> &frames = run.frames;
+    shownRun = &run;
+    shownModel = &model;
 
     // How every run begins and ends.
-    const std::string pause = "Press any key to continue . . . \n";
     const std::string opening = "Quorlane Update V0.3 -> Tarnwick Box System\nOK: File 'Tarnwick_Box.kit' is open.\n";
+    require(run.exitStatus == 0, "exit status is not 0");
     require(output.compare(0, opening.size(), opening) == 0, "the run does not begin with the banner and the kit");
-    require(sim::pauseCount() == 1 && endsWith(output, pause), "the run does not end with one pause");
-    std::string beforePause = output.substr(0, output.size() - pause.size());
-    bool closed = false;
-    for (const char *closing : closings) closed |= endsWith(beforePause, closing);
-    require(closed, "the run ends without a closing message");
+    require(run.pauses == 1 && endsWith(output, expected::pause), "the run does not end with one pause");
+    std::string beforePause = output.substr(0, output.size() - expected::pause.size());
+    require(std::any_of(std::begin(closings), std::end(closings),
+                        [&beforePause](const std::string &closing) { return endsWith(beforePause, closing); }),
+            "the run ends without a closing message");
 
-    if (!sound) {
-        require(output == opening + "Error: The upgrade file is error!\n\n" + pause, "a bad kit reported otherwise");
-        require(frames.empty() && ports.empty(), "a kit that failed its check reached the ports");
+    if (records.empty()) {
+        require(output == opening + badKit + expected::pause, "a bad kit reported otherwise");
+        require(frames.empty() && run.portLog.empty(), "a kit that failed its check reached the ports");
         return 0;
     }
-    auto logged = [&ports](const char *entry) { return std::find(ports.begin(), ports.end(), entry) != ports.end(); };
+    auto logged = [&run](const char *entry) {
+        return std::find(run.portLog.begin(), run.portLog.end(), entry) != run.portLog.end();
+    };
     require(logged("midiInOpen 0") && logged("midiOutOpen 0"), "the ports were not opened");
     require(logged("midiInClose 0") && logged("midiOutClose 0") && !logged("midiInClose 0 refused"),
             "a port was left open");
@@ -518,7 +273,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         boundMs += 20 * (10 * framesOfRecord + 2000);
         boundFrames += 20 * framesOfRecord;
     }
-    require(endMs <= boundMs, "the run took longer than its waits allow");
+    require(run.endMs <= boundMs, "the run took longer than its waits allow");
     require(frames.size() <= boundFrames, "more frames than the retries allow");
 
     // Records made alike can be told apart neither on the wire nor by the
@@ -528,14 +283,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (records[i] == records[i - 1]) return 0;
 
     // Handshakes first, at most 19, then the kit's records.
+    for (const sim::SentFrame &frame : frames)
+        require(
+            frame.bytes.size() >= 2 && frame.bytes.front() == wire::sysExStart && frame.bytes.back() == wire::sysExEnd,
+            "a frame without its start and end bytes");
     const std::string handshake(std::begin(wire::handshakeMessage), std::end(wire::handshakeMessage));
     size_t handshakes = 0;
-    while (handshakes < frames.size() && frameData(frames[handshakes]) == handshake) ++handshakes;
+    while (handshakes < frames.size() && testkit::frameData(frames[handshakes]) == handshake) ++handshakes;
     require(handshakes >= 1 && handshakes <= 19, "not 1 to 19 handshakes");
     std::vector<std::string> transferFrames;
-    for (size_t i = handshakes; i < frames.size(); ++i) transferFrames.push_back(frameData(frames[i]));
+    for (size_t i = handshakes; i < frames.size(); ++i) transferFrames.push_back(testkit::frameData(frames[i]));
     std::vector<Attempt> attempts = readAttempts(records, transferFrames);
-    bool outputFailed = endsWith(beforePause, "Error: The MIDI Out of device is missing!\n\n");
+    bool outputFailed = endsWith(beforePause, expected::outMissing);
     require(attempts.empty() || attempts.back().whole || outputFailed, "a record cut short with the output working");
 
     // Each progress line shows the offset of the record that follows it.
@@ -549,14 +308,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 "a progress line that does not show the offset of its record");
 
     checkImage(records, model.image(), script.inStep);
-    bool fullSuccess = endsWith(beforePause, "\rTransferring.. 100% done.  \nTarget update successfully!\n\n");
-    bool completeSuccess = endsWith(beforePause,
-                                    "\rTransferring.. 100% done.  \nTarget update successfully!\n\n"
-                                    "The System is restart, please wait!\n\n");
+    bool fullSuccess = endsWith(beforePause, expected::done + expected::success);
+    bool completeSuccess = endsWith(beforePause, expected::restarted);
     require(output.find("Target update successfully!") == std::string::npos || fullSuccess || completeSuccess,
             "success printed out of place");
     if (fullSuccess) {
-        require(attempts.empty() ? records.empty() : attempts.back().record + 1 == records.size(),
+        require(!attempts.empty() && attempts.back().record + 1 == records.size(),
                 "success without the last record sent");
         require(peer.postedWithCode(wire::codeAccepted) >= int(records.size()),
                 "success with fewer acceptances than records");
