@@ -63,8 +63,8 @@ struct ModelCase {
     const char *faults;  // as fault text
     std::vector<Bytes> frames;
     std::string answers;
-    std::string image;                // hex
-    std::vector<uint64_t> arrivalMs = {};  // by frame; 0 for all when empty
+    std::string image;                                   // hex
+    std::vector<uint64_t> arrivalMs = {};                // by frame; 0 for all when empty
     std::function<void(Faults &)> moreFaults = nullptr;  // those the text has no words for
 };
 
@@ -79,6 +79,8 @@ const std::string sound =
 const std::string sound2 =
     "0002"
     "0000";
+// A record's first frame, then the whole record.
+const std::vector<Bytes> stalled = {handshake, frame("0005"), frame(sound)};
 
 const ModelCase modelCases[] = {
     {"handshakeAnswered", "", {handshake}, "F0 23 F7 @0\n", ""},
@@ -120,11 +122,7 @@ const ModelCase modelCases[] = {
      "00 05 01 02 03 FA FF"},
     {"oddDigitCount", "", {handshake, frame("00050")}, "F0 23 F7 @0\nF0 21 F7 @0\n", ""},
     {"emptyFrame", "", {handshake, frame("")}, "F0 23 F7 @0\nF0 21 F7 @0\n", ""},
-    {"frameOverFortySixCharacters",
-     "",
-     {handshake, frame(std::string(48, '0'))},
-     "F0 23 F7 @0\nF0 21 F7 @0\n",
-     ""},
+    {"frameOverFortySixCharacters", "", {handshake, frame(std::string(48, '0'))}, "F0 23 F7 @0\nF0 21 F7 @0\n", ""},
     {"bytesBeyondTheRecord", "", {handshake, frame(sound + "00")}, "F0 23 F7 @0\nF0 21 F7 @0\n", ""},
     // A resend of the record written last is acknowledged, not written again;
     // the same record after another one is written again.
@@ -143,11 +141,7 @@ const ModelCase modelCases[] = {
      {handshake, frame(sound), handshake, frame(sound2)},
      "F0 23 F7 @0\nF0 1A F7 @0\nF0 23 F7 @0\nF0 1A F7 @0\n",
      "00 02 00 00"},
-    {"latency",
-     "latency=42",
-     {handshake, frame(sound)},
-     "F0 23 F7 @42\nF0 1A F7 @42\n",
-     "00 05 01 02 03 FA FF"},
+    {"latency", "latency=42", {handshake, frame(sound)}, "F0 23 F7 @42\nF0 1A F7 @42\n", "00 05 01 02 03 FA FF"},
     // A scripted rejection leaves the record unwritten; beyond the script the
     // box's own verdict counts.
     {"script",
@@ -190,11 +184,7 @@ const ModelCase modelCases[] = {
       frame(sound), frame(sound2), handshake},
      "F0 23 F7 @0\nF0 20 F7 @0\nF0 1A F7 @0\n-\n-\n",
      "00 05 01 02 03 FA FF"},
-    {"silentAfterHandshake",
-     "silent-after=0",
-     {handshake, frame(sound), handshake},
-     "F0 23 F7 @0\n-\n-\n",
-     ""},
+    {"silentAfterHandshake", "silent-after=0", {handshake, frame(sound), handshake}, "F0 23 F7 @0\n-\n-\n", ""},
     {"silent", "silent", {handshake, frame(sound)}, "-\n-\n", ""},
     {"inputFailsAfterTwoFrames",
      "fail-after=2",
@@ -213,12 +203,24 @@ const ModelCase modelCases[] = {
     // The first frame of a record arrives alone (the rest lost on the line),
     // and the whole record is sent again later, as the updater does after
     // waiting for a verdict in vain.
-    {"stalledRecordAbandonedAfterTheLimit", "abandon-after=100", {handshake, frame("0005"), frame(sound)},
-     "F0 23 F7 @0\n-\ndropped 2; F0 1A F7 @0\n", "00 05 01 02 03 FA FF", {1, 10, 611}},
-    {"stalledRecordKeptWithinTheLimit", "abandon-after=100", {handshake, frame("0005"), frame(sound)},
-     "F0 23 F7 @0\n-\nF0 21 F7 @0\n", "", {1, 10, 110}},
-    {"stalledRecordKeptWhenTheRuleIsOff", "abandon-after=0", {handshake, frame("0005"), frame(sound)},
-     "F0 23 F7 @0\n-\nF0 21 F7 @0\n", "", {1, 10, 611}},
+    {"stalledRecordAbandonedAfterTheLimit",
+     "abandon-after=100",
+     stalled,
+     "F0 23 F7 @0\n-\ndropped 2; F0 1A F7 @0\n",
+     "00 05 01 02 03 FA FF",
+     {1, 10, 611}},
+    {"stalledRecordKeptWithinTheLimit",
+     "abandon-after=100",
+     stalled,
+     "F0 23 F7 @0\n-\nF0 21 F7 @0\n",
+     "",
+     {1, 10, 110}},
+    {"stalledRecordKeptWhenTheRuleIsOff",
+     "abandon-after=0",
+     stalled,
+     "F0 23 F7 @0\n-\nF0 21 F7 @0\n",
+     "",
+     {1, 10, 611}},
 };
 
 TEST_P(DeviceModel, answersAndImage) {

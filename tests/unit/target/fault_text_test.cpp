@@ -23,7 +23,8 @@ std::string describe(const Faults &f) {
     if (f.writeResends) out << "writeResends ";
     if (f.latencyMs != sound.latencyMs) out << "latency " << f.latencyMs << " ";
     if (f.abandonRecordAfterMs != sound.abandonRecordAfterMs) out << "abandon " << f.abandonRecordAfterMs << " ";
-    if (f.handshakeCode != sound.handshakeCode) out << "handshake " << std::hex << int(f.handshakeCode) << std::dec << " ";
+    if (f.handshakeCode != sound.handshakeCode)
+        out << "handshake " << std::hex << int(f.handshakeCode) << std::dec << " ";
     optional("again ", f.handshakeAnsweredAgainAfterMs);
     for (uint8_t code : f.verdictScript) out << "verdict " << std::hex << int(code) << std::dec << " ";
     optional("final ", f.finalImageSize);
@@ -50,7 +51,8 @@ TEST(FaultText, ReadsEveryKeyAndRefusesWhatItCannotRead) {
         {"silent,latency=20,handshake=31,verdicts=20,final-size=51,silent-after=1,fail-after=7",
          "silent latency 20 handshake 31 verdict 20 final 51 silentAfter 1 failAfter 7 "},
         // Numbers as tarnwick-target's command line reads them; zero counts.
-        {"handshake=0x7f,latency=0x10,abandon-after=0,silent-after=0", "latency 16 abandon 0 handshake 7f silentAfter 0 "},
+        {"handshake=0x7f,latency=0x10,abandon-after=0,silent-after=0",
+         "latency 16 abandon 0 handshake 7f silentAfter 0 "},
         {"verdicts=1A/15*3/20,write-resends,handshake-again=20",
          "writeResends again 20 verdict 1a verdict 15 verdict 15 verdict 15 verdict 20 "},
         {"no-reply=2/4,late-reply=4:511,no-handshake-reply=3,late-handshake=1-2:550",
