@@ -96,38 +96,34 @@ Reshaping shortsAround(uint32_t frame) { return {frame, 0, 1, true}; }
 
 struct FaultCase {
     testkit::ScenarioCase run;
-    Reshaping reshaping;
-    int shortMessages;  // that reached the program's input handler
+    Reshaping reshaping = {};
+    int shortMessages = 0;  // that reached the program's input handler
 };
 
 std::ostream &operator<<(std::ostream &out, const FaultCase &row) { return out << row.run.name; }
 
 const FaultCase faultCases[] = {
     // The box vanishes: its input refuses the frame.
-    {{"outputFailsAtHandshake", kit3, faultText("fail-after=0"), expected::outMissing, 0, 1, 0}, {}, 0},
+    {{"outputFailsAtHandshake", kit3, faultText("fail-after=0"), expected::outMissing, 0, 1, 0}},
     {{"outputFailsMidTransfer", kit3, faultText("fail-after=3"), first + second + "\n" + expected::outMissing, 21, 4,
-      23},
-     {},
-     0},
+      23}},
     // The box vanishes: its output goes quiet. 19 handshake waits of 100 ms;
     // or 20 attempts at the second record, each 2 frames and 50 x 10 ms.
-    {{"inputQuietAtHandshake", kit3, faultText("silent"), expected::notResponding, 1900, 19, 0}, {}, 0},
+    {{"inputQuietAtHandshake", kit3, faultText("silent"), expected::notResponding, 1900, 19, 0}},
     {{"inputQuietMidTransfer", kit3, faultText("silent-after=1"), first + repeat(second, 20) + expected::notResponding,
-      11 + 20 * 520, 42, 23},
-     {},
-     0},
+      11 + 20 * 520, 42, 23}},
 
     // Answers of 260 bytes: the 200-byte buffer takes their first 200, code
     // and all, and the run goes on as with a prompt box.
-    {{"overlongReplyAtHandshake", kit3, nullptr, wholeTransfer, 41, 5, 51}, padded(handshakeFrame), 0},
-    {{"overlongReplyMidTransfer", kit3, nullptr, wholeTransfer, 41, 5, 51}, padded(middleRecordFrame), 0},
+    {{"overlongReplyAtHandshake", kit3, nullptr, wholeTransfer, 41, 5, 51}, padded(handshakeFrame)},
+    {{"overlongReplyMidTransfer", kit3, nullptr, wholeTransfer, 41, 5, 51}, padded(middleRecordFrame)},
 
     // Five copies of an answer, 1 ms apart. Those after the handshake's
     // reply land with the first record's verdict and the last one, 0x23,
     // stands over it: no verdict, so the record goes again after its wait.
     // In the transfer all five arrive within one 10 ms sleep and count once.
-    {{"burstAtHandshake", kit3, nullptr, first + wholeTransfer, 500 + 51, 6, 51}, burst(handshakeFrame), 0},
-    {{"burstMidTransfer", kit3, nullptr, wholeTransfer, 41, 5, 51}, burst(middleRecordFrame), 0},
+    {{"burstAtHandshake", kit3, nullptr, first + wholeTransfer, 500 + 51, 6, 51}, burst(handshakeFrame)},
+    {{"burstMidTransfer", kit3, nullptr, wholeTransfer, 41, 5, 51}, burst(middleRecordFrame)},
 
     // Timing clock and active sensing with the answer, a note after it: they
     // reach the handler and change nothing.
@@ -136,40 +132,32 @@ const FaultCase faultCases[] = {
 
     // The box restarts: 0x15 to the handshake, or to every attempt from the
     // second record on, 20 ms each, until the 20th failure.
-    {{"restartAtHandshake", kit3, faultText("handshake=15"), expected::resetting, 1, 1, 0}, {}, 0},
+    {{"restartAtHandshake", kit3, faultText("handshake=15"), expected::resetting, 1, 1, 0}},
     {{"restartMidTransfer", kit3, faultText("verdicts=1A/15*20"), first + repeat(second, 20) + expected::updateError,
-      11 + 20 * 20, 42, 23},
-     {},
-     0},
+      11 + 20 * 20, 42, 23}},
 
     // An answer 1 ms after its wait is over. The handshake's (101 ms) is taken
     // by the second handshake's wait; the second record's (511 ms after its
     // last frame) arrives while the record goes again and stands for it; the
     // box knows the resend and writes it once.
-    {{"lateReplyAtHandshake", kit3, faultText("late-handshake=1:101"), wholeTransfer, 100 + 41, 6, 51}, {}, 0},
+    {{"lateReplyAtHandshake", kit3, faultText("late-handshake=1:101"), wholeTransfer, 100 + 41, 6, 51}},
     {{"lateReplyMidTransfer", kit3, faultText("late-reply=2:511"), first + second + second + third + finish,
-      21 + 510 + 30, 7, 51},
-     {},
-     0},
+      21 + 510 + 30, 7, 51}},
 
     // Answers to greetings that come while the records go out, each run with
     // the last record refused once: the refusal must show and the box must
     // end with the whole kit. A box slower than the greeting's wait answers
     // both greetings sent (due 150 and 250 ms), every verdict 150 ms after
     // its record.
-    {{"slowBoxAnswersEveryGreeting", kit3, faultText("latency=150,verdicts=1A/1A/20"), refusedOnce, 760, 7, 51}, {}, 0},
+    {{"slowBoxAnswersEveryGreeting", kit3, faultText("latency=150,verdicts=1A/1A/20"), refusedOnce, 760, 7, 51}},
     // Greetings answered after 550 ms, six greetings sent: five answers come
     // during the first two records, whose verdicts take 250 ms.
     {{"greetingsAnsweredAfter550ms", kit3, faultText("latency=250,verdicts=1A/1A/20,late-handshake=1-19:550"),
-      refusedOnce, 1560, 11, 51},
-     {},
-     0},
+      refusedOnce, 1560, 11, 51}},
     // Each greeting answered twice, 20 ms apart: the second answer comes
     // while the first record waits for its verdict.
     {{"greetingAnsweredTwice", kit3, faultText("latency=50,verdicts=1A/1A/20,handshake-again=20"), refusedOnce, 260, 6,
-      51},
-     {},
-     0},
+      51}},
 };
 
 class FaultMatrix : public ::testing::TestWithParam<FaultCase> {};
