@@ -73,12 +73,8 @@ std::ostream &operator<<(std::ostream &out, const ModelCase &row) { return out <
 class DeviceModel : public ::testing::TestWithParam<ModelCase> {};
 
 // 00 05 01 02 03 FA FF: payload 01 02 03, check word 0xFFFA.
-const std::string sound =
-    "00050102"
-    "03FAFF";
-const std::string sound2 =
-    "0002"
-    "0000";
+const std::string sound = "0005010203FAFF";
+const std::string sound2 = "00020000";
 // A record's first frame, then the whole record.
 const std::vector<Bytes> stalled = {handshake, frame("0005"), frame(sound)};
 
@@ -90,18 +86,8 @@ const ModelCase modelCases[] = {
     {"handshakeWithAnotherProductIgnored", "", {frame(std::string("\x3C\x11\x52\x07\x68\x4D\x24", 7))}, "-\n", ""},
     {"handshakeLongerIgnored", "", {frame(std::string("\x3C\x11\x52\x07\x68\x4D\x23\x00", 8))}, "-\n", ""},
     {"soundRecord", "", {handshake, frame(sound)}, "F0 23 F7 @0\nF0 1A F7 @0\n", "00 05 01 02 03 FA FF"},
-    {"lowerCaseDigits",
-     "",
-     {handshake, frame("00050102"
-                       "03faff")},
-     "F0 23 F7 @0\nF0 1A F7 @0\n",
-     "00 05 01 02 03 FA FF"},
-    {"badCheckWord",
-     "",
-     {handshake, frame("00050102"
-                       "03FBFF")},
-     "F0 23 F7 @0\nF0 20 F7 @0\n",
-     ""},
+    {"lowerCaseDigits", "", {handshake, frame("0005010203faff")}, "F0 23 F7 @0\nF0 1A F7 @0\n", "00 05 01 02 03 FA FF"},
+    {"badCheckWord", "", {handshake, frame("0005010203FBFF")}, "F0 23 F7 @0\nF0 20 F7 @0\n", ""},
     {"noRoomForCheckWord", "", {handshake, frame("0001AB")}, "F0 23 F7 @0\nF0 20 F7 @0\n", ""},
     {"recordOverFrames",
      "",
@@ -178,10 +164,7 @@ const ModelCase modelCases[] = {
      "00 05 01 02 03 FA FF 00 02 00 00"},
     {"silentAfterOneRecord",
      "silent-after=1",
-     {handshake,
-      frame("00050102"
-            "03FBFF"),
-      frame(sound), frame(sound2), handshake},
+     {handshake, frame("0005010203FBFF"), frame(sound), frame(sound2), handshake},
      "F0 23 F7 @0\nF0 20 F7 @0\nF0 1A F7 @0\n-\n-\n",
      "00 05 01 02 03 FA FF"},
     {"silentAfterHandshake", "silent-after=0", {handshake, frame(sound), handshake}, "F0 23 F7 @0\n-\n-\n", ""},
