@@ -19,28 +19,27 @@ std::vector<std::string> split(const std::string &text, char separator) {
     }
 }
 
-// Read as tarnwick-target's command line has always read numbers, 0x10 and
-// 010 included.
-uint32_t number(const std::string &text) {
+// A whole number below 2^32 in these digits (base 0: 0x10 and 010 as well,
+// as tarnwick-target's command line has always read them), or nothing. A
+// minus sign makes a number too large, but for -0.
+std::optional<uint32_t> wholeNumber(const std::string &text, int base) {
     char *end = nullptr;
-    unsigned long long value = std::strtoull(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0' || value > 0xFFFFFFFFull)
-        throw std::invalid_argument("'" + text + "' is not a number");
+    unsigned long long value = std::strtoull(text.c_str(), &end, base);
+    if (text.empty() || *end != '\0' || value > 0xFFFFFFFFull) return std::nullopt;
     return static_cast<uint32_t>(value);
+}
+
+uint32_t number(const std::string &text) {
+    std::optional<uint32_t> value = wholeNumber(text, 0);
+    if (!value) throw std::invalid_argument("'" + text + "' is not a number");
+    return *value;
 }
 
 // Attempt numbers count from 1, as the box counts them.
 uint32_t attempt(const std::string &text) {
-    size_t used = 0;
-    unsigned long value = 0;
-    try {
-        value = std::stoul(text, &used, 10);
-    } catch (const std::exception &) {
-        used = 0;
-    }
-    if (used == 0 || used != text.size() || text[0] == '-' || value == 0 || value > 0xFFFFFFFFul)
-        throw std::invalid_argument("'" + text + "' is not a number from 1");
-    return static_cast<uint32_t>(value);
+    std::optional<uint32_t> value = wholeNumber(text, 10);
+    if (!value || *value == 0) throw std::invalid_argument("'" + text + "' is not a number from 1");
+    return *value;
 }
 
 bool flag(const std::string &key, const std::string &value) {

@@ -28,12 +28,13 @@ std::string latencyWarning(uint32_t latencyMs) {
 }
 
 // A fault option whose value the fault text reads, under the key of the same
-// meaning; CLI11 words the complaint as for any number it could not read.
+// meaning; CLI11 words the complaint as for any number it could not read, and
+// an empty value is 0 as CLI11 reads it.
 CLI::Option *addNumberFault(CLI::App &app, const std::string &name, device::Faults &faults, const char *key,
                             const std::string &description) {
     CLI::callback_t set = [&faults, key](const CLI::results_t &values) {
         try {
-            device::setFault(faults, key, values.at(0));
+            device::setFault(faults, key, values.at(0).empty() ? "0" : values.at(0));
             return true;
         } catch (const std::invalid_argument &) {
             return false;
