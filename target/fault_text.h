@@ -18,8 +18,9 @@
 //   late-handshake=N:MS/...  handshake N answered after MS instead; N may be
 //                            a range such as 1-19
 //
-// Codes are hexadecimal (1A or 0x1A), other numbers decimal; attempts count
-// from 1. In a list, an element followed by *N stands for N copies of it.
+// Codes are hexadecimal (1A or 0x1A); attempts are decimal and count from 1;
+// other numbers read as in C (10, 0x0A and 012 alike). In a list, an element
+// followed by *N stands for N copies of it.
 #pragma once
 
 #include <cstdint>
