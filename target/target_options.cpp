@@ -1,26 +1,14 @@
 #include "target_options.h"
 
+#include "fault_text.h"
+
 #include <CLI/CLI.hpp>
 #include <iostream>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace {
-
-uint32_t parseCount(const std::string &text) {
-    size_t used = 0;
-    unsigned long value = 0;
-    try {
-        value = std::stoul(text, &used, 10);
-    } catch (const std::exception &) {
-        used = 0;
-    }
-    if (used == 0 || used != text.size() || text[0] == '-' || value == 0 || value > 0xFFFFFFFFul)
-        throw std::invalid_argument("'" + text + "' is not a number from 1");
-    return static_cast<uint32_t>(value);
-}
 
 // What a box this slow does to the updater, whose waits it outlasts: 100 ms
 // for the greeting's answer, 500 ms for a record's verdict, 2 s from 85 %.
@@ -39,23 +27,28 @@ std::string latencyWarning(uint32_t latencyMs) {
     return "";
 }
 
-// Attempt numbers count from 1, as the box counts them.
-void addNoReply(std::map<uint32_t, device::ReplyTweak> &tweaks, const std::vector<std::string> &numbers) {
-    for (const std::string &number : numbers) tweaks[parseCount(number)].form = device::ReplyForm::none;
+// A fault option whose value the fault text reads, under the key of the same
+// meaning; CLI11 words the complaint as for any number it could not read, and
+// an empty value is 0 as CLI11 reads it.
+CLI::Option *addNumberFault(CLI::App &app, const std::string &name, device::Faults &faults, const char *key,
+                            const std::string &description) {
+    CLI::callback_t set = [&faults, key](const CLI::results_t &values) {
+        try {
+            device::setFault(faults, key, values.at(0).empty() ? "0" : values.at(0));
+            return true;
+        } catch (const std::invalid_argument &) {
+            return false;
+        }
+    };
+    return app.add_option(name, set, description)->type_name("UINT");
+}
+
+// Each element of a list option, in order.
+void setFaults(device::Faults &faults, const char *key, const std::vector<std::string> &elements) {
+    for (const std::string &element : elements) device::setFault(faults, key, element);
 }
 
 }  // namespace
-
-uint8_t parseReplyCode(const std::string &text) {
-    std::string digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits = digits.substr(2);
-    bool hex = !digits.empty() && digits.size() <= 2 &&
-               digits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-    if (!hex) throw std::invalid_argument("'" + text + "' is not a reply code (hexadecimal, such as 1A or 0x1A)");
-    unsigned long value = std::stoul(digits, nullptr, 16);
-    if (value > 0x7F) throw std::invalid_argument("reply code '" + text + "' is not a SysEx data byte (00 to 7F)");
-    return static_cast<uint8_t>(value);
-}
 
 int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
     CLI::App app{
@@ -83,10 +76,12 @@ int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
         ->excludes(apiOption);
     app.add_option("--name", options.name, "Product name of the ports (at most 40 characters, no colon)")
         ->capture_default_str();
-    app.add_option("--latency", options.faults.latencyMs, "Delay of every answer in ms")->capture_default_str();
-    app.add_option("--abandon-after", options.faults.abandonRecordAfterMs,
+    device::Faults &faults = options.faults;
+    addNumberFault(app, "--latency", faults, "latency", "Delay of every answer in ms")
+        ->default_str(std::to_string(faults.latencyMs));
+    addNumberFault(app, "--abandon-after", faults, "abandon-after",
                    "Abandon a record whose frames stop for longer than this many ms (0: never)")
-        ->capture_default_str();
+        ->default_str(std::to_string(faults.abandonRecordAfterMs));
     std::vector<std::string> verdicts;
     app.add_option("--verdicts", verdicts, "Codes answered to record attempts 1, 2, ... before the box's own")
         ->delimiter(',')
@@ -95,13 +90,10 @@ int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
     app.add_option("--handshake-code", handshakeCode,
                    "Code answered to the handshake: 15 (restarting) or a foreign product's (default 23)")
         ->type_name("CODE");
-    uint32_t silentAfter = 0;
-    CLI::Option *silentOption = app.add_option("--silent-after", silentAfter,
-                                               "Stop answering once this many records are accepted (0: "
-                                               "right after the handshake)");
-    uint32_t finalSize = 0;
-    CLI::Option *finalOption = app.add_option(
-        "--final-size", finalSize, "Answer 77 (update complete) to the record that brings the image to this size");
+    addNumberFault(app, "--silent-after", faults, "silent-after",
+                   "Stop answering once this many records are accepted (0: right after the handshake)");
+    addNumberFault(app, "--final-size", faults, "final-size",
+                   "Answer 77 (update complete) to the record that brings the image to this size");
     std::vector<std::string> noReply;
     app.add_option("--no-reply", noReply, "Record attempts left unanswered, such as 3,4")
         ->delimiter(',')
@@ -130,12 +122,10 @@ int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
         options.system = api == "alsa" ? MidiSystem::alsa : api == "jack" ? MidiSystem::jack : MidiSystem::automatic;
         if (options.name.empty() || options.name.size() > 40 || options.name.find(':') != std::string::npos)
             throw std::invalid_argument("--name: 1 to 40 characters, without a colon");
-        for (const std::string &code : verdicts) options.faults.verdictScript.push_back(parseReplyCode(code));
-        if (!handshakeCode.empty()) options.faults.handshakeCode = parseReplyCode(handshakeCode);
-        if (silentOption->count() > 0) options.faults.silentAfterRecords = silentAfter;
-        if (finalOption->count() > 0) options.faults.finalImageSize = finalSize;
-        addNoReply(options.faults.recordReplies, noReply);
-        addNoReply(options.faults.handshakeReplies, noHandshakeReply);
+        setFaults(faults, "verdicts", verdicts);
+        if (!handshakeCode.empty()) device::setFault(faults, "handshake", handshakeCode);
+        setFaults(faults, "no-reply", noReply);
+        setFaults(faults, "no-handshake-reply", noHandshakeReply);
         if (expectOption->count() > 0) options.expectSize = expectSize;
     } catch (const std::invalid_argument &e) {
         std::cerr << "tarnwick-target: error: " << e.what() << "\nRun with --help for more information.\n";

@@ -33,7 +33,3 @@ constexpr int exitUsage = 2;    // the command line itself is wrong
 // reported on standard error).
 int parseTargetOptions(int argc, char **argv, TargetOptions &options);
 
-// "20", "0x20" and "0X20" are all the reply code 0x20: codes are written in
-// hexadecimal as everywhere in the protocol. Only SysEx data bytes (below
-// 0x80) can be sent. Throws std::invalid_argument with the reason.
-uint8_t parseReplyCode(const std::string &text);

@@ -5,7 +5,8 @@
 //                           the same table for input and output; a name that
 //                           begins with "!" is held by another program and
 //                           cannot be opened. Default: "Tarnwick Box".
-//   TARNWICK_TEST_FAULTS    the box's faults, comma-separated (see below).
+//   TARNWICK_TEST_FAULTS    the box's faults as fault text (fault_text.h), such
+//                           as "latency=20,verdicts=20/1A".
 //   TARNWICK_TEST_IMAGE     file that receives the image the box has written.
 //   TARNWICK_TEST_COUNTERS  file that receives what the box has seen and how
 //                           many ports are open, as "frames=F handshakes=H
@@ -14,11 +15,6 @@
 //
 // The box sits behind every port whose name begins with "Tarnwick"; other
 // ports take frames and never answer.
-//
-// Faults: "silent", "latency=MS", "handshake=HH" (the code the handshake is
-// answered with), "verdicts=HH/HH/..." (codes for record attempts 1, 2, ...),
-// "final-size=N" (0x77 once the image holds N bytes), "silent-after=N"
-// (records), "fail-after=N" (frames). Codes in hex, counts in decimal.
 #pragma once
 
 #include <string>

@@ -58,6 +58,23 @@ void writeReport(const State &s) {
     writeFile(s.config.countersPath, line, static_cast<size_t>(length));
 }
 
+bool validHeader(const MIDIHDR *header, UINT size) {
+    return header != nullptr && size >= sizeof(MIDIHDR) && header->lpData != nullptr;
+}
+
+MMRESULT prepareHeader(MIDIHDR *header, UINT size) {
+    if (!validHeader(header, size)) return MMSYSERR_INVALPARAM;
+    header->dwFlags |= MHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT unprepareHeader(MIDIHDR *header, UINT size) {
+    if (!validHeader(header, size)) return MMSYSERR_INVALPARAM;
+    if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    header->dwFlags &= ~static_cast<DWORD>(MHDR_PREPARED);
+    return MMSYSERR_NOERROR;
+}
+
 }  // namespace winmm_double
 
 // Only what is safe under the loader lock: the lock and the event. The

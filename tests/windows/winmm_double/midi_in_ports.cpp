@@ -14,11 +14,7 @@ namespace {
 HANDLE deliveryThread;
 DWORD deliveryGeneration;
 
-InPort *findIn(State &s, HMIDIIN handle) {
-    for (InPort &port : s.inPorts)
-        if (handle == reinterpret_cast<HMIDIIN>(&port) && port.open) return &port;
-    return nullptr;
-}
+InPort *findIn(State &s, HMIDIIN handle) { return findPort(s.inPorts, handle); }
 
 HMIDIIN handleOf(InPort &port) { return reinterpret_cast<HMIDIIN>(&port); }
 
@@ -125,10 +121,6 @@ void stopDelivery() {
     CloseHandle(thread);
 }
 
-bool validHeader(const MIDIHDR *header, UINT size) {
-    return header != nullptr && size >= sizeof(MIDIHDR) && header->lpData != nullptr;
-}
-
 }  // namespace
 
 }  // namespace winmm_double
@@ -136,57 +128,36 @@ bool validHeader(const MIDIHDR *header, UINT size) {
 using namespace winmm_double;
 
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR deviceId, LPMIDIINCAPSA caps, UINT size) {
-    if (caps == nullptr) return MMSYSERR_INVALPARAM;
-    Locked locked;
-    State &s = state();
-    if (deviceId >= s.inPorts.size()) return MMSYSERR_BADDEVICEID;
-    MIDIINCAPSA filled;
-    std::memset(&filled, 0, sizeof filled);
-    filled.wMid = MM_UNMAPPED;
-    filled.wPid = MM_PID_UNMAPPED;
-    filled.vDriverVersion = 0x0100;
-    std::strncpy(filled.szPname, s.config.ports[deviceId].name.c_str(), MAXPNAMELEN - 1);
-    std::memcpy(caps, &filled, size < sizeof filled ? size : sizeof filled);
-    return MMSYSERR_NOERROR;
+    return describePort(deviceId, caps, size, MIDIINCAPSA());
 }
 
 MMRESULT WINAPI midiInOpen(LPHMIDIIN handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance, DWORD flags) {
     if (handle == nullptr) return MMSYSERR_INVALPARAM;
-    DWORD callbackType = flags & CALLBACK_TYPEMASK;
-    if (callbackType != CALLBACK_NULL && callbackType != CALLBACK_FUNCTION) return MMSYSERR_NOTSUPPORTED;
+    InPort *port = nullptr;
+    DWORD_PTR function = 0;
     {
         Locked locked;
         State &s = state();
-        if (deviceId >= s.inPorts.size()) return MMSYSERR_BADDEVICEID;
-        InPort &port = s.inPorts[deviceId];
-        if (s.config.ports[deviceId].held || port.open) return MMSYSERR_ALLOCATED;
-        port = InPort();
-        port.open = true;
-        port.callback = callbackType == CALLBACK_FUNCTION ? callback : 0;
-        port.instance = instance;
-        *handle = handleOf(port);
-        writeReport(s);
+        MMRESULT result = openPort(s, s.inPorts, deviceId, callback, instance, flags, &port);
+        if (result != MMSYSERR_NOERROR) return result;
+        *handle = handleOf(*port);
+        function = port->callback;
         startDelivery();
     }
-    notify(callbackType == CALLBACK_FUNCTION ? callback : 0, *handle, MIM_OPEN, instance, 0, 0);
+    notify(function, *handle, MIM_OPEN, instance, 0, 0);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI midiInPrepareHeader(HMIDIIN handle, LPMIDIHDR header, UINT size) {
     Locked locked;
     if (findIn(state(), handle) == nullptr) return MMSYSERR_INVALHANDLE;
-    if (!validHeader(header, size)) return MMSYSERR_INVALPARAM;
-    header->dwFlags |= MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return prepareHeader(header, size);
 }
 
 MMRESULT WINAPI midiInUnprepareHeader(HMIDIIN handle, LPMIDIHDR header, UINT size) {
     Locked locked;
     if (findIn(state(), handle) == nullptr) return MMSYSERR_INVALHANDLE;
-    if (!validHeader(header, size)) return MMSYSERR_INVALPARAM;
-    if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-    header->dwFlags &= ~static_cast<DWORD>(MHDR_PREPARED);
-    return MMSYSERR_NOERROR;
+    return unprepareHeader(header, size);
 }
 
 MMRESULT WINAPI midiInAddBuffer(HMIDIIN handle, LPMIDIHDR header, UINT size) {

@@ -2,27 +2,13 @@
 // goes to the device model at once, and its answers are queued for the input
 // side with the model's delays. Sending is synchronous: the header is done
 // when midiOutLongMsg returns.
-#include <cstring>
+#include <iterator>
 
 #include "double_state.h"
 
 namespace winmm_double {
 
 namespace {
-
-OutPort *findOut(State &s, HMIDIOUT handle, size_t *index) {
-    for (size_t i = 0; i < s.outPorts.size(); ++i) {
-        if (handle == reinterpret_cast<HMIDIOUT>(&s.outPorts[i]) && s.outPorts[i].open) {
-            *index = i;
-            return &s.outPorts[i];
-        }
-    }
-    return nullptr;
-}
-
-bool validHeader(const MIDIHDR *header, UINT size) {
-    return header != nullptr && size >= sizeof(MIDIHDR) && header->lpData != nullptr;
-}
 
 // Keeps the queue in order of due ticks; equal ticks stay in sending order.
 void queueAnswer(State &s, const device::Outgoing &answer, ULONGLONG tick) {
@@ -39,39 +25,23 @@ void queueAnswer(State &s, const device::Outgoing &answer, ULONGLONG tick) {
 using namespace winmm_double;
 
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR deviceId, LPMIDIOUTCAPSA caps, UINT size) {
-    if (caps == nullptr) return MMSYSERR_INVALPARAM;
-    Locked locked;
-    State &s = state();
-    if (deviceId >= s.outPorts.size()) return MMSYSERR_BADDEVICEID;
-    MIDIOUTCAPSA filled;
-    std::memset(&filled, 0, sizeof filled);
-    filled.wMid = MM_UNMAPPED;
-    filled.wPid = MM_PID_UNMAPPED;
-    filled.vDriverVersion = 0x0100;
-    std::strncpy(filled.szPname, s.config.ports[deviceId].name.c_str(), MAXPNAMELEN - 1);
+    MIDIOUTCAPSA filled = MIDIOUTCAPSA();
     filled.wTechnology = MOD_MIDIPORT;
     filled.wChannelMask = 0xFFFF;
-    std::memcpy(caps, &filled, size < sizeof filled ? size : sizeof filled);
-    return MMSYSERR_NOERROR;
+    return describePort(deviceId, caps, size, filled);
 }
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance, DWORD flags) {
     if (handle == nullptr) return MMSYSERR_INVALPARAM;
-    DWORD callbackType = flags & CALLBACK_TYPEMASK;
-    if (callbackType != CALLBACK_NULL && callbackType != CALLBACK_FUNCTION) return MMSYSERR_NOTSUPPORTED;
-    DWORD_PTR function = callbackType == CALLBACK_FUNCTION ? callback : 0;
+    OutPort *port = nullptr;
+    DWORD_PTR function = 0;
     {
         Locked locked;
         State &s = state();
-        if (deviceId >= s.outPorts.size()) return MMSYSERR_BADDEVICEID;
-        OutPort &port = s.outPorts[deviceId];
-        if (s.config.ports[deviceId].held || port.open) return MMSYSERR_ALLOCATED;
-        port = OutPort();
-        port.open = true;
-        port.callback = function;
-        port.instance = instance;
-        *handle = reinterpret_cast<HMIDIOUT>(&port);
-        writeReport(s);
+        MMRESULT result = openPort(s, s.outPorts, deviceId, callback, instance, flags, &port);
+        if (result != MMSYSERR_NOERROR) return result;
+        *handle = reinterpret_cast<HMIDIOUT>(port);
+        function = port->callback;
     }
     notify(function, *handle, MOM_OPEN, instance, 0, 0);
     return MMSYSERR_NOERROR;
@@ -79,21 +49,14 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT deviceId, DWORD_PTR callback
 
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
     Locked locked;
-    size_t index;
-    if (findOut(state(), handle, &index) == nullptr) return MMSYSERR_INVALHANDLE;
-    if (!validHeader(header, size)) return MMSYSERR_INVALPARAM;
-    header->dwFlags |= MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    if (findPort(state().outPorts, handle) == nullptr) return MMSYSERR_INVALHANDLE;
+    return prepareHeader(header, size);
 }
 
 MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
     Locked locked;
-    size_t index;
-    if (findOut(state(), handle, &index) == nullptr) return MMSYSERR_INVALHANDLE;
-    if (!validHeader(header, size)) return MMSYSERR_INVALPARAM;
-    if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-    header->dwFlags &= ~static_cast<DWORD>(MHDR_PREPARED);
-    return MMSYSERR_NOERROR;
+    if (findPort(state().outPorts, handle) == nullptr) return MMSYSERR_INVALHANDLE;
+    return unprepareHeader(header, size);
 }
 
 MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
@@ -101,9 +64,9 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
     {
         Locked locked;
         State &s = state();
-        size_t index;
-        OutPort *port = findOut(s, handle, &index);
+        OutPort *port = findPort(s.outPorts, handle);
         if (port == nullptr) return MMSYSERR_INVALHANDLE;
+        size_t index = static_cast<size_t>(port - s.outPorts.data());
         if (!validHeader(header, size)) return MMSYSERR_INVALPARAM;
         if (!(header->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
         if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
@@ -130,12 +93,10 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT handle) {
     DWORD_PTR callback, instance;
     {
         Locked locked;
-        size_t index;
-        State &s = state();
-        OutPort *port = findOut(s, handle, &index);
+        OutPort *port = findPort(state().outPorts, handle);
         if (port == nullptr) return MMSYSERR_INVALHANDLE;
         port->open = false;
-        writeReport(s);
+        writeReport(state());
         callback = port->callback;
         instance = port->instance;
     }
