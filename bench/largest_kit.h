@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "kit_builder.h"
-#include "protocol/wire_constants.h"
+#include "base/wire_constants.h"
 
 namespace bench {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "device_model.h"
-#include "protocol/wire_constants.h"
+#include "base/wire_constants.h"
 
 class FuzzedDataProvider;
 

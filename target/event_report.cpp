@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "protocol/wire_constants.h"
+#include "base/wire_constants.h"
 
 namespace {
 

@@ -1,8 +1,7 @@
 #include "kit_name.h"
 
+#include "base/ascii_text.h"
 #include "kit/kit_loader.h"
-#include "run/ascii_text.h"
-#include "run/update_run.h"
 
 namespace {
 
