@@ -20,7 +20,7 @@
 #include "device_model.h"
 #include "platform/sim/sim_host.h"
 #include "run/update_run.h"
-#include "support/scenario/model_peer.h"
+#include "support/model_peer.h"
 
 namespace {
 
@@ -112,7 +112,7 @@ UpdateResult runOnce(const UpdateFolder &where, sim::ClockMode mode) {
     sim::reset(mode);
     sim::setSingleDevice();
     device::Model model;
-    scenario::ModelPeer peer(model);
+    testkit::ModelPeer peer(model);
     sim::attachPeer(&peer);
 
     char home[4096];

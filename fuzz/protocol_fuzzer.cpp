@@ -46,7 +46,7 @@
 #include "platform/sim/sim_host.h"
 #include "protocol/wire_constants.h"
 #include "run/update_run.h"
-#include "support/scenario/kit_builder.h"
+#include "support/test_kits.h"
 
 namespace {
 
@@ -201,7 +201,7 @@ Script readScript(FuzzedDataProvider &in) {
     int records = in.ConsumeIntegralInRange<int>(0, maxRecords);
     for (int i = 0; i < records; ++i) {
         uint16_t size = in.ConsumeIntegralInRange<uint16_t>(5, maxRecordSize);
-        Bytes record = scenario::makeRecord(size, static_cast<uint32_t>(i + 1));
+        Bytes record = testkit::makeRecord(size, static_cast<uint32_t>(i + 1));
         script.kit.insert(script.kit.end(), record.begin(), record.end());
     }
     // A damaged kit: a byte changed, or the text cut short.
@@ -467,7 +467,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Script script = readScript(in);
     {
         std::ofstream kit(folder + "/Tarnwick_Box.kit", std::ios::binary | std::ios::trunc);
-        kit << scenario::kitText(script.kit);
+        kit << testkit::kitText(script.kit);
     }
     std::vector<Bytes> records;
     bool sound = splitKit(script.kit, records) && !records.empty();

@@ -11,8 +11,8 @@
 
 #include "device_model.h"
 #include "fault_peer.h"
-#include "support/scenario/kit_builder.h"
-#include "support/scenario/scenario_run.h"
+#include "support/test_kits.h"
+#include "support/updater_run.h"
 
 namespace {
 
@@ -180,11 +180,11 @@ TEST_P(FaultMatrix, EndsWithItsMessagePortsClosedOnTime) {
     row.fault(deviceFaults, reshaping);
     device::Model model(deviceFaults);
     faults::FaultPeer peer(model, reshaping);
-    scenario::Bytes kit = scenario::makeKit(recordSizes);
+    testkit::Bytes kit = testkit::makeKit(recordSizes);
 
-    scenario::Setup setup;
-    setup.kitText = scenario::kitText(kit);
-    scenario::RunResult run = scenario::runUpdateWith(setup, peer);
+    testkit::Setup setup;
+    setup.kitText = testkit::kitText(kit);
+    testkit::RunResult run = testkit::runUpdateWith(setup, peer);
 
     EXPECT_EQ(run.output, start + row.body + pause);
     EXPECT_EQ(run.endMs, row.endMs);
@@ -192,7 +192,7 @@ TEST_P(FaultMatrix, EndsWithItsMessagePortsClosedOnTime) {
     EXPECT_EQ(run.pauses, 1);
     EXPECT_EQ(run.portLog, (std::vector<std::string>{"midiInOpen 0", "midiOutOpen 0", "midiInReset 0", "midiInClose 0",
                                                      "midiOutClose 0"}));
-    EXPECT_EQ(model.image(), scenario::Bytes(kit.begin(), kit.begin() + long(row.imageBytes)));
+    EXPECT_EQ(model.image(), testkit::Bytes(kit.begin(), kit.begin() + long(row.imageBytes)));
     EXPECT_EQ(run.shortMessages, row.shortMessages);
     EXPECT_EQ(peer.shortsPosted(), row.shortMessages);
 }

@@ -3,7 +3,7 @@
 #include <random>
 
 #include "kit_builder.h"
-#include "support/scenario/scenario_run.h"
+#include "support/updater_run.h"
 
 namespace {
 
@@ -25,11 +25,11 @@ std::vector<uint8_t> randomFirmware(size_t size, unsigned seed) {
 TEST_P(BuiltKitUpdate, DeviceHoldsTheKitByteForByte) {
     const BuiltKit &c = GetParam();
     std::vector<uint8_t> kit = buildRecords(randomFirmware(c.firmwareSize, 7), c.payloadSize);
-    scenario::Setup setup;
+    testkit::Setup setup;
     setup.kitText = formatHexText(kit);
     device::Model model;
 
-    scenario::RunResult run = scenario::runUpdateAgainst(setup, model);
+    testkit::RunResult run = testkit::runUpdateAgainst(setup, model);
 
     const std::string ending =
         "\rTransferring.. 100% done.  \nTarget update successfully!\n\n"

@@ -1,9 +1,11 @@
 // Whole runs whose outcome the handshake decides: the box's answer to the
 // handshake message, or its silence, against the updater's 19 waits of
 // 100 x 1 ms.
-#include "scenario_case.h"
+#include "support/scenario_case.h"
 
 namespace {
+
+using namespace testkit;
 
 using device::Faults;
 using device::ReplyForm;
@@ -54,7 +56,7 @@ const ScenarioCase handshakeCases[] = {
 
 TEST_P(HandshakeScenario, run) {
     device::Model model(faultsOf(GetParam()));
-    scenario::RunResult run = checkScenario(GetParam(), model);
+    testkit::RunResult run = checkScenario(GetParam(), model);
     // The run opens with the handshake message, the same nine bytes every
     // time, and only the transfer's four frames follow a successful one.
     const std::vector<uint8_t> handshake = {0xF0, 0x3C, 0x11, 0x52, 0x07, 0x68, 0x4D, 0x23, 0xF7};
@@ -64,16 +66,16 @@ TEST_P(HandshakeScenario, run) {
     EXPECT_EQ(handshakes + transferFrames, run.frames.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(Handshake, HandshakeScenario, ::testing::ValuesIn(handshakeCases), caseName);
+INSTANTIATE_TEST_SUITE_P(Handshake, HandshakeScenario, ::testing::ValuesIn(handshakeCases), caseName<ScenarioCase>);
 
 // A silent box is asked every 100 ms: the waits are 100 sleeps of 1 ms each.
 TEST(HandshakeTiming, silentBoxIsAskedEveryHundredMilliseconds) {
     device::Faults faults;
     faults.silent = true;
     device::Model model(faults);
-    scenario::Setup setup;
-    setup.kitText = scenario::kitText(scenario::makeKit(kit3));
-    scenario::RunResult run = scenario::runUpdateAgainst(setup, model);
+    testkit::Setup setup;
+    setup.kitText = testkit::kitText(testkit::makeKit(kit3));
+    testkit::RunResult run = testkit::runUpdateAgainst(setup, model);
     ASSERT_EQ(run.frames.size(), 19u);
     for (size_t i = 0; i < run.frames.size(); ++i) EXPECT_EQ(run.frames[i].atMs, 100 * i) << "frame " << i;
 }

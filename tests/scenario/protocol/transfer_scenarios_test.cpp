@@ -1,8 +1,10 @@
 // Whole runs whose outcome the record transfer decides: verdicts, retries,
 // late and broken replies, silence, and the waits in virtual time.
-#include "scenario_case.h"
+#include "support/scenario_case.h"
 
 namespace {
+
+using namespace testkit;
 
 using device::Faults;
 using device::ReplyForm;
@@ -157,7 +159,7 @@ TEST_P(TransferScenario, run) {
     checkScenario(GetParam(), model);
 }
 
-INSTANTIATE_TEST_SUITE_P(Transfer, TransferScenario, ::testing::ValuesIn(transferCases), caseName);
+INSTANTIATE_TEST_SUITE_P(Transfer, TransferScenario, ::testing::ValuesIn(transferCases), caseName<ScenarioCase>);
 
 // What reaches the program's callback during the noisy run.
 TEST(TransferNoise, shortMessagesReachTheCallbackButNotTheMailbox) {
@@ -167,9 +169,9 @@ TEST(TransferNoise, shortMessagesReachTheCallbackButNotTheMailbox) {
     overlong.back() = 0xF7;
     faults.noiseBeforeReply = {{0xFE}, overlong};
     device::Model model(faults);
-    scenario::Setup setup;
-    setup.kitText = scenario::kitText(scenario::makeKit(kit3));
-    scenario::RunResult run = scenario::runUpdateAgainst(setup, model);
+    testkit::Setup setup;
+    setup.kitText = testkit::kitText(testkit::makeKit(kit3));
+    testkit::RunResult run = testkit::runUpdateAgainst(setup, model);
     EXPECT_EQ(run.output, expected::start + transfer3 + expected::pause);
     // The handshake and three records: four replies, each after its noise.
     EXPECT_EQ(run.shortMessages, 4);
@@ -181,10 +183,10 @@ TEST(TransferResend, lostReplyLeavesOneCopyOfTheRecord) {
     device::Faults faults;
     faults.recordReplies[2].form = device::ReplyForm::none;
     device::Model model(faults);
-    scenario::Setup setup;
-    scenario::Bytes kit = scenario::makeKit(kit3);
-    setup.kitText = scenario::kitText(kit);
-    scenario::runUpdateAgainst(setup, model);
+    testkit::Setup setup;
+    testkit::Bytes kit = testkit::makeKit(kit3);
+    setup.kitText = testkit::kitText(kit);
+    testkit::runUpdateAgainst(setup, model);
     EXPECT_EQ(model.image(), kit);
     EXPECT_EQ(model.counters().recordAttempts, 4u);
     EXPECT_EQ(model.counters().recordsWritten, 3u);

@@ -5,10 +5,12 @@
 #include <fstream>
 #include <sstream>
 
-#include "scenario_case.h"
-#include "support/scenario/wire_trace.h"
+#include "support/scenario_case.h"
+#include "support/wire_trace.h"
 
 namespace {
+
+using namespace testkit;
 
 template <class Case>
 std::string nameOf(const ::testing::TestParamInfo<Case> &param) {
@@ -48,13 +50,13 @@ const char typicalOutput[] =
     "Target update successfully!\n\n"
     "Press any key to continue . . . \n";
 
-scenario::RunResult runTypical(device::Model &model) {
-    scenario::Setup setup;
+testkit::RunResult runTypical(device::Model &model) {
+    testkit::Setup setup;
     setup.kitText = typicalKit;
-    return scenario::runUpdateAgainst(setup, model);
+    return testkit::runUpdateAgainst(setup, model);
 }
 
-std::string upperHex(const scenario::Bytes &bytes) {
+std::string upperHex(const testkit::Bytes &bytes) {
     std::string text;
     char pair[3];
     for (uint8_t byte : bytes) {
@@ -66,7 +68,7 @@ std::string upperHex(const scenario::Bytes &bytes) {
 
 TEST(TypicalRun, consoleOutput) {
     device::Model model;
-    scenario::RunResult run = runTypical(model);
+    testkit::RunResult run = runTypical(model);
     EXPECT_EQ(run.output, typicalOutput);
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.pauses, 1);
@@ -79,7 +81,7 @@ TEST(TypicalRun, consoleOutput) {
 // the record's last sleep ends.
 TEST(TypicalRun, frameTimes) {
     device::Model model;
-    scenario::RunResult run = runTypical(model);
+    testkit::RunResult run = runTypical(model);
     ASSERT_EQ(run.frames.size(), 15u);
     EXPECT_EQ(run.frames[0].atMs, 0u);
     for (size_t i = 1; i < run.frames.size(); ++i) EXPECT_EQ(run.frames[i].atMs, 1 + 10 * (i - 1)) << "frame " << i;
@@ -92,7 +94,7 @@ TEST(TypicalRun, frameTimes) {
 // and review its diff.
 TEST(TypicalRun, wireTraceMatchesFixture) {
     device::Model model;
-    std::string trace = scenario::wireTrace(runTypical(model).frames);
+    std::string trace = testkit::wireTrace(runTypical(model).frames);
     const std::string path = std::string(TARNWICK_SCENARIO_FIXTURES) + "/typical_run.wire";
     const char *update = std::getenv("TARNWICK_UPDATE_FIXTURES");
     if (update != nullptr && std::string(update) == "1") {
@@ -126,11 +128,11 @@ const FramingCase framingCases[] = {
 };
 
 TEST_P(RecordFraming, framesOfHexText) {
-    scenario::Bytes kit = scenario::makeKit({GetParam().recordSize});
-    scenario::Setup setup;
-    setup.kitText = scenario::kitText(kit);
+    testkit::Bytes kit = testkit::makeKit({GetParam().recordSize});
+    testkit::Setup setup;
+    setup.kitText = testkit::kitText(kit);
     device::Model model;
-    scenario::RunResult run = scenario::runUpdateAgainst(setup, model);
+    testkit::RunResult run = testkit::runUpdateAgainst(setup, model);
     const std::vector<size_t> &lengths = GetParam().dataLengths;
     ASSERT_EQ(run.frames.size(), 1 + lengths.size());
     EXPECT_EQ(run.frames[0].bytes, (std::vector<uint8_t>{0xF0, 0x3C, 0x11, 0x52, 0x07, 0x68, 0x4D, 0x23, 0xF7}));
@@ -141,7 +143,7 @@ TEST_P(RecordFraming, framesOfHexText) {
         EXPECT_EQ(frame.bytes.front(), 0xF0);
         EXPECT_EQ(frame.bytes.back(), 0xF7);
         EXPECT_EQ(frame.atMs, 1 + 10 * i);
-        text += scenario::frameData(frame);
+        text += testkit::frameData(frame);
     }
     EXPECT_EQ(text, upperHex(kit));
     EXPECT_EQ(model.image(), kit);
@@ -161,19 +163,19 @@ class KitDelivery : public ::testing::TestWithParam<DeliveryCase> {};
 
 const DeliveryCase deliveryCases[] = {
     {"oneRecord", {7}},
-    {"manyRecords", scenario::sizesSummingTo(5000)},
+    {"manyRecords", testkit::sizesSummingTo(5000)},
     {"largestInEqualRecords", std::vector<uint16_t>(255, 257)},
-    {"largestInMixedRecords", scenario::sizesSummingTo(65535)},
+    {"largestInMixedRecords", testkit::sizesSummingTo(65535)},
     {"largestInOneRecord", {65535}},
 };
 
 TEST_P(KitDelivery, boxHoldsTheKit) {
     const std::vector<uint16_t> &sizes = GetParam().recordSizes;
-    scenario::Bytes kit = scenario::makeKit(sizes);
-    scenario::Setup setup;
-    setup.kitText = scenario::kitText(kit);
+    testkit::Bytes kit = testkit::makeKit(sizes);
+    testkit::Setup setup;
+    setup.kitText = testkit::kitText(kit);
     device::Model model;
-    scenario::RunResult run = scenario::runUpdateAgainst(setup, model);
+    testkit::RunResult run = testkit::runUpdateAgainst(setup, model);
     EXPECT_EQ(run.output,
               expected::start + expected::linesFor(sizes) + expected::done + expected::success + expected::pause);
     EXPECT_TRUE(model.image() == kit) << "the box holds " << model.image().size() << " of " << kit.size() << " bytes";
@@ -197,11 +199,11 @@ TEST(KitDelivery, largestKitsAreExactlyTheLimit) {
 // The first input port is the system's own: it is opened, passed over and
 // closed, and the box at number 1 is used.
 TEST(PortTable, systemInputPortPassedOver) {
-    scenario::Setup setup;
+    testkit::Setup setup;
     setup.kitText = typicalKit;
     setup.inputs = {{"Microsoft GS Wavetable Synth", false}, {"USB Device", false}};
     device::Model model;
-    scenario::RunResult run = scenario::runUpdateAgainst(setup, model);
+    testkit::RunResult run = testkit::runUpdateAgainst(setup, model);
     std::string output = typicalOutput;
     const std::string inLine = "MIDI IN DEVICE: USB Device\r\n";
     output.insert(output.find(inLine), inLine);

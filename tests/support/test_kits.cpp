@@ -1,13 +1,12 @@
-#include "support/scenario/kit_builder.h"
+#include "support/test_kits.h"
 
-#include <cstdio>
+#include "kit_builder.h"
 
-namespace scenario {
+namespace testkit {
 
 Bytes makeRecord(uint16_t size, uint32_t seed) {
     uint16_t n = static_cast<uint16_t>(size - 2);
     Bytes record = {static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n & 0xFF)};
-    uint16_t sum = 0;
     uint32_t state = seed * 2654435761u + 12345u;
     for (uint16_t i = 2; i < n; ++i) {
         state = state * 1103515245u + 12345u;
@@ -16,9 +15,8 @@ Bytes makeRecord(uint16_t size, uint32_t seed) {
         if (i == 2) byte = static_cast<uint8_t>(seed);
         if (i == 3) byte = static_cast<uint8_t>(seed >> 8);
         record.push_back(byte);
-        sum = static_cast<uint16_t>(sum + byte);
     }
-    uint16_t check = static_cast<uint16_t>(0x10000 - sum);
+    uint16_t check = checkWordFor(record.data() + 2, record.size() - 2);
     record.push_back(static_cast<uint8_t>(check & 0xFF));
     record.push_back(static_cast<uint8_t>(check >> 8));
     return record;
@@ -48,15 +46,6 @@ std::vector<uint16_t> sizesSummingTo(uint32_t total) {
     return sizes;
 }
 
-std::string kitText(const Bytes &kit) {
-    std::string text;
-    char pair[4];
-    for (size_t i = 0; i < kit.size(); ++i) {
-        std::snprintf(pair, sizeof pair, "%02X", kit[i]);
-        text += pair;
-        text += (i % 16 == 15 || i + 1 == kit.size()) ? "\r\n" : " ";
-    }
-    return text;
-}
+std::string kitText(const Bytes &kit) { return formatHexText(kit); }
 
-}  // namespace scenario
+}  // namespace testkit

@@ -7,7 +7,7 @@
 
 #include "platform/sim/sim_host.h"
 
-namespace scenario {
+namespace testkit {
 
 // "   120 ms  F0 30 30 ... F7\n" for each frame.
 std::string wireTrace(const std::vector<sim::SentFrame> &frames);
@@ -15,4 +15,4 @@ std::string wireTrace(const std::vector<sim::SentFrame> &frames);
 // The data bytes of a frame, without F0 and F7, as text.
 std::string frameData(const sim::SentFrame &frame);
 
-}  // namespace scenario
+}  // namespace testkit

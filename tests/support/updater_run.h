@@ -10,7 +10,7 @@
 #include "device_model.h"
 #include "platform/sim/sim_host.h"
 
-namespace scenario {
+namespace testkit {
 
 struct Setup {
     std::string kitName = "Tarnwick_Box.kit";
@@ -37,4 +37,4 @@ RunResult runUpdateWith(const Setup &setup, sim::Peer &peer);
 // The same with the device model as the peer.
 RunResult runUpdateAgainst(const Setup &setup, device::Model &model);
 
-}  // namespace scenario
+}  // namespace testkit

@@ -5,7 +5,7 @@
 #include "device_model.h"
 #include "platform/sim/sim_host.h"
 
-namespace scenario {
+namespace testkit {
 
 class ModelPeer : public sim::Peer {
   public:
@@ -16,4 +16,4 @@ class ModelPeer : public sim::Peer {
     device::Model &model_;
 };
 
-}  // namespace scenario
+}  // namespace testkit

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace scenario {
+namespace testkit {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -21,7 +21,8 @@ Bytes makeKit(const std::vector<uint16_t> &sizes);
 // size (full frames, one byte over, tiny and long records).
 std::vector<uint16_t> sizesSummingTo(uint32_t total);
 
-// The kit as a kit file holds it: hex pairs, sixteen to a line.
+// The kit as a kit file holds it: the kit tool's own text, hex pairs,
+// sixteen to a line.
 std::string kitText(const Bytes &kit);
 
-}  // namespace scenario
+}  // namespace testkit

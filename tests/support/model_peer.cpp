@@ -1,6 +1,6 @@
-#include "support/scenario/model_peer.h"
+#include "support/model_peer.h"
 
-namespace scenario {
+namespace testkit {
 
 bool ModelPeer::onFrame(const uint8_t *frame, size_t length, uint64_t nowMs) {
     device::FrameResult result = model_.onFrame(frame, length, nowMs);
@@ -8,4 +8,4 @@ bool ModelPeer::onFrame(const uint8_t *frame, size_t length, uint64_t nowMs) {
     return result.accepted;
 }
 
-}  // namespace scenario
+}  // namespace testkit

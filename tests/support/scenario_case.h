@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "device_model.h"
-#include "expected_output.h"
-#include "support/scenario/kit_builder.h"
-#include "support/scenario/scenario_run.h"
+#include "support/expected_output.h"
+#include "support/test_kits.h"
+#include "support/updater_run.h"
+
+namespace testkit {
 
 struct ScenarioCase {
     const char *name;
@@ -26,7 +28,11 @@ struct ScenarioCase {
 
 inline std::ostream &operator<<(std::ostream &out, const ScenarioCase &row) { return out << row.name; }
 
-inline std::string caseName(const ::testing::TestParamInfo<ScenarioCase> &info) { return info.param.name; }
+// Names the tests of a table after its rows' names.
+template <class Row>
+std::string caseName(const ::testing::TestParamInfo<Row> &info) {
+    return info.param.name;
+}
 
 inline device::Faults faultsOf(const ScenarioCase &row) {
     device::Faults faults;
@@ -36,11 +42,11 @@ inline device::Faults faultsOf(const ScenarioCase &row) {
 
 // Runs the row and checks the whole output, the frame count, the time and
 // the box's image; gives the run for further checks.
-inline scenario::RunResult checkScenario(const ScenarioCase &row, device::Model &model) {
-    scenario::Bytes kit = scenario::makeKit(row.recordSizes);
-    scenario::Setup setup;
-    setup.kitText = scenario::kitText(kit);
-    scenario::RunResult run = scenario::runUpdateAgainst(setup, model);
+inline RunResult checkScenario(const ScenarioCase &row, device::Model &model) {
+    Bytes kit = makeKit(row.recordSizes);
+    Setup setup;
+    setup.kitText = kitText(kit);
+    RunResult run = runUpdateAgainst(setup, model);
     EXPECT_EQ(run.output, expected::start + row.body + expected::pause);
     EXPECT_EQ(run.frames.size(), row.frames);
     EXPECT_EQ(run.endMs, row.endMs);
@@ -49,6 +55,8 @@ inline scenario::RunResult checkScenario(const ScenarioCase &row, device::Model 
     // Every end after the port stage closes the input port, then the output.
     EXPECT_EQ(run.portLog, (std::vector<std::string>{"midiInOpen 0", "midiOutOpen 0", "midiInReset 0", "midiInClose 0",
                                                      "midiOutClose 0"}));
-    EXPECT_EQ(model.image(), scenario::Bytes(kit.begin(), kit.begin() + row.imageBytes));
+    EXPECT_EQ(model.image(), Bytes(kit.begin(), kit.begin() + row.imageBytes));
     return run;
 }
+
+}  // namespace testkit

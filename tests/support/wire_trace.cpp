@@ -1,8 +1,8 @@
-#include "support/scenario/wire_trace.h"
+#include "support/wire_trace.h"
 
 #include <cstdio>
 
-namespace scenario {
+namespace testkit {
 
 std::string wireTrace(const std::vector<sim::SentFrame> &frames) {
     std::string trace;
@@ -24,4 +24,4 @@ std::string frameData(const sim::SentFrame &frame) {
     return std::string(frame.bytes.begin() + 1, frame.bytes.end() - 1);
 }
 
-}  // namespace scenario
+}  // namespace testkit

@@ -1,0 +1,63 @@
+#include "support/updater_run.h"
+
+#include <filesystem>
+
+#include "midi/reply_mailbox.h"
+#include "run/update_run.h"
+#include "support/model_peer.h"
+#include "support/stdout_capture.h"
+#include "support/temp_folder.h"
+
+namespace testkit {
+
+namespace {
+
+// A private folder made current for the run, and gone afterwards.
+class RunFolder {
+  public:
+    RunFolder() : previous_(std::filesystem::current_path()), folder_("tarnwick-scenario") {
+        std::filesystem::current_path(folder_.path());
+    }
+    ~RunFolder() {
+        std::error_code ignored;
+        std::filesystem::current_path(previous_, ignored);
+    }
+    const TempFolder &folder() const { return folder_; }
+
+  private:
+    std::filesystem::path previous_;
+    TempFolder folder_;
+};
+
+}  // namespace
+
+RunResult runUpdateWith(const Setup &setup, sim::Peer &peer) {
+    RunFolder folder;
+    folder.folder().write(setup.kitName, setup.kitText);
+    // The program's module state outlives a run in this process.
+    sim::reset();
+    mailbox.replyLength = 0;
+    sim::setInputPorts(setup.inputs);
+    sim::setOutputPorts(setup.outputs);
+    sim::attachPeer(&peer);
+
+    RunResult result;
+    StdoutCapture capture;
+    result.exitStatus = runUpdate();
+    result.output = capture.finish();
+    sim::attachPeer(nullptr);
+    result.frames = sim::sentFrames();
+    result.endMs = sim::nowMs();
+    result.portLog = sim::portLog();
+    result.pauses = sim::pauseCount();
+    result.shortMessages = sim::shortDataDelivered();
+    result.longMessages = sim::longDataDelivered();
+    return result;
+}
+
+RunResult runUpdateAgainst(const Setup &setup, device::Model &model) {
+    ModelPeer peer(model);
+    return runUpdateWith(setup, peer);
+}
+
+}  // namespace testkit
