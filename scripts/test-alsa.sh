@@ -3,8 +3,9 @@
 # VM of our own (lib/vm.sh), as this machine may have no sequencer. The native
 # programs are built here (build-native, as the native step builds them) and
 # run in the VM, one boot per set of kernel modules:
-# - the update cases (tests/realmidi/update) against tarnwick-target's ALSA
-#   ports, with "Midi Through" (each port line shows twice) and without it;
+# - the update cases (tests/realmidi, the same program as over JACK) against
+#   tarnwick-target's ALSA ports, with "Midi Through" (each port line shows
+#   twice) and without it;
 # - the same cases through a kernel raw MIDI device of snd-virmidi, which the
 #   updater finds as a kernel client's port, as it finds a real Tarnwick Box;
 # - the demo, which must take its ALSA branch and end in success.
@@ -16,7 +17,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/lib/vm.sh"
 
 build_dir=$repo_root/build-native
-runner=$repo_root/tests/realmidi/update/update_over_midi.sh
+tests=$build_dir/tests/realmidi/realmidi_tests
 all_cases=(clean crc_retry late_and_lost_reply slow_greeting foreign_product restarting silent_device update_complete
   largest_kit)
 
@@ -25,28 +26,34 @@ trap 'rm -rf "$work"' EXIT
 
 ensure_packages "${build_packages[@]}" || exit 1
 cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_WERROR=ON >/dev/null &&
-  cmake --build "$build_dir" -j2 --target tarnwick-update tarnwick-target tarnwick-kit || exit 1
+  cmake --build "$build_dir" -j2 --target tarnwick-update tarnwick-target tarnwick-kit realmidi_tests || exit 1
 vm_prepare || exit 1
 
 passed=0
 failed=0
 
-# in_vm MODULES BACKEND CASE...: one boot, the cases run one after another.
-# A case the VM could not run, or skipped though the VM has what it needs,
-# counts as failed.
+# in_vm MODULES BACKEND CASE...: one boot, the cases run one after another,
+# one line each. A case the VM could not run, or skipped though the VM has
+# what it needs, counts as failed; the whole log is shown then.
 in_vm() {
-  local modules=$1 backend=$2 log=$work/cases.log started=$SECONDS status
+  local modules=$1 backend=$2 log=$work/cases.log started=$SECONDS status filter case_name lines=
   shift 2
   echo "-- $backend, modules: $modules"
+  filter=$(printf 'Case/UpdateOverMidi.Runs/%s:' "$@")
   vm_run --modules "$modules" --timeout 1200 -- \
-    bash "$runner" "$backend" "$build_dir/src/tarnwick-update" "$build_dir/target/tarnwick-target" \
-    "$repo_root/scripts/lib/jack.sh" "$@" >"$log" 2>&1
+    env TARNWICK_REALMIDI_BACKEND="$backend" "$tests" --gtest_filter="${filter%:}" >"$log" 2>&1
   status=$?
-  grep -v -E '^[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' "$log"
-  local ran_passed
-  ran_passed=$(grep -c '^PASS: ' "$log")
-  passed=$((passed + ran_passed))
-  failed=$(($# - ran_passed + failed))
+  for case_name in "$@"; do
+    if grep -q "^\[       OK \] Case/UpdateOverMidi.Runs/$case_name " "$log"; then
+      lines+="PASS: $backend $case_name"$'\n'
+      passed=$((passed + 1))
+    else
+      lines+="FAIL: $backend $case_name"$'\n'
+      failed=$((failed + 1))
+    fi
+  done
+  [[ $lines != *FAIL:* ]] || cat "$log"
+  printf '%s' "$lines"
   [ "$status" -lt 124 ] || echo "FAIL: the VM ended with status $status"
   echo "   ($((SECONDS - started)) s)"
 }

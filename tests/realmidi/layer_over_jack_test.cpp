@@ -1,7 +1,9 @@
 // The Windows MIDI calls of the posix layer against a virtual device on a
 // private JACK server: what the program relies on, on a real MIDI system.
+#include <RtMidi.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -13,11 +15,48 @@
 
 #include "platform/platform.h"
 #include "private_jack_server.h"
-#include "virtual_box.h"
 
 namespace {
 
 using std::chrono::milliseconds;
+typedef std::vector<unsigned char> Bytes;
+
+// A stand-in for the device: a virtual output port, and a virtual input port
+// that records every message.
+class VirtualBox {
+  public:
+    VirtualBox() : out(RtMidi::UNIX_JACK, "tw-smoke-box"), in(RtMidi::UNIX_JACK, "tw-smoke-box") {
+        out.openVirtualPort("out");
+        in.ignoreTypes(false, true, true);
+        in.setCallback(onMessage, this);
+        in.openVirtualPort("in");
+    }
+    void send(const Bytes &message) { out.sendMessage(message.data(), message.size()); }
+    // Waits until `count` messages have come in, for at most `limit`.
+    bool waitForMessages(size_t count, milliseconds limit) {
+        std::unique_lock<std::mutex> guard(lock);
+        return arrived.wait_for(guard, limit, [&] { return messages.size() >= count; });
+    }
+    std::vector<Bytes> received() {
+        std::lock_guard<std::mutex> guard(lock);
+        return messages;
+    }
+
+  private:
+    static void onMessage(double, std::vector<unsigned char> *message, void *user) {
+        VirtualBox *box = static_cast<VirtualBox *>(user);
+        {
+            std::lock_guard<std::mutex> guard(box->lock);
+            box->messages.push_back(*message);
+        }
+        box->arrived.notify_all();
+    }
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::vector<Bytes> messages;
+    RtMidiOut out;
+    RtMidiIn in;
+};
 
 const milliseconds deliveryLimit(5000);
 
@@ -104,7 +143,7 @@ class LayerOverJack : public testing::Test {
         std::string why;
         if (PrivateJackServer::jackdPath().empty()) GTEST_SKIP() << "jackd is not installed";
         ASSERT_TRUE(server.start(why)) << why;
-        box.reset(new VirtualBox(false));
+        box.reset(new VirtualBox);
     }
     void TearDown() override { box.reset(); }
 

@@ -1,0 +1,42 @@
+// A JACK server of the test's own: the dummy backend, a name no one else
+// uses, ended by its process id however the test ends.
+#pragma once
+
+#include <string>
+
+#include "support/child_process.h"
+#include "support/temp_folder.h"
+
+class PrivateJackServer {
+  public:
+    PrivateJackServer() = default;
+    ~PrivateJackServer();
+    PrivateJackServer(const PrivateJackServer &) = delete;
+    PrivateJackServer &operator=(const PrivateJackServer &) = delete;
+
+    // Empty when jackd is not installed.
+    static std::string jackdPath();
+
+    // Starts the server, points this process's JACK clients (and the
+    // programs it starts) at it and waits until it takes clients; false with
+    // the reason when it does not.
+    bool start(std::string &why);
+    const std::string &name() const { return serverName; }
+
+  private:
+    std::string serverName;
+    testkit::TempFolder logFolder{"tarnwick-jackd"};
+    testkit::BackgroundChild jackd;
+};
+
+// True when a JACK server of that name takes a client; never starts one.
+bool jackServerAnswers(const std::string &name);
+
+// A name for a JACK server that is certainly not running.
+std::string unusedJackServerName();
+
+// ThreadSanitizer cannot see the synchronisation inside the MIDI libraries,
+// which are built without it: JACK's lock-free ring buffers, and the server
+// round trips that order a port's opening before its first message and its
+// closing after its last. What it would report there is not a race.
+extern const char midiLibrarySuppressions[];
