@@ -1,3 +1,0 @@
-// Moved to base/; kept only until the includers outside src/ name the new place.
-#pragma once
-#include "base/wire_constants.h"
