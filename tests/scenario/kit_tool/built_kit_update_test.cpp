@@ -3,6 +3,7 @@
 #include <random>
 
 #include "kit_builder.h"
+#include "support/expected_output.h"
 #include "support/updater_run.h"
 
 namespace {
@@ -31,9 +32,7 @@ TEST_P(BuiltKitUpdate, DeviceHoldsTheKitByteForByte) {
 
     testkit::RunResult run = testkit::runUpdateAgainst(setup, model);
 
-    const std::string ending =
-        "\rTransferring.. 100% done.  \nTarget update successfully!\n\n"
-        "Press any key to continue . . . \n";
+    const std::string ending = expected::done + expected::success + expected::pause;
     ASSERT_GE(run.output.size(), ending.size());
     EXPECT_EQ(run.output.substr(run.output.size() - ending.size()), ending);
     EXPECT_EQ(model.image(), kit);

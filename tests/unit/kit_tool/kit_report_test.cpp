@@ -2,37 +2,19 @@
 // validation on every kind of kit, and say where and why it fails.
 #include "kit_report.h"
 
-#include <stdlib.h>
-
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
 
 #include "kit/hex_text_reader.h"
 #include "kit/kit_records.h"
+#include "support/temp_folder.h"
 
 namespace {
 
-// A folder of its own, removed with everything in it however the test ends.
-struct TempFolder {
-    std::string path;
-    TempFolder() {
-        char name[] = "/tmp/tarnwick-kit-unit-XXXXXX";
-        if (mkdtemp(name) != nullptr) path = name;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
-    }
-    std::string write(const std::string &name, const std::string &text) const {
-        std::ofstream(path + "/" + name, std::ios::binary) << text;
-        return path + "/" + name;
-    }
-};
+using testkit::TempFolder;
 
 std::string repeated(const std::string &text, size_t times) {
     std::string all;
@@ -58,7 +40,8 @@ class CheckAgreesWithUpdater : public testing::TestWithParam<KitCase> {};
 TEST_P(CheckAgreesWithUpdater, OnFirstFaultAndVerdict) {
     const KitCase &kit = GetParam();
     TempFolder folder;
-    KitReport report = examineKit(folder.write("Tarnwick_Box.kit", kit.text));
+    folder.write("Tarnwick_Box.kit", kit.text);
+    KitReport report = examineKit(folder.file("Tarnwick_Box.kit"));
 
     // The updater's side: its reader, its refusal of an over-long kit, its walk.
     auto image = std::make_unique<KitImage>();
@@ -125,9 +108,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(KitReport, SaysWhereTheReadingStopped) {
     TempFolder folder;
-    std::string path = folder.write("tarnwick_box_1.KIT",
-                                    "00 02 00 00\r\n\x1A"
-                                    "00 05 garbage");
+    folder.write("tarnwick_box_1.KIT",
+                 "00 02 00 00\r\n\x1A"
+                 "00 05 garbage");
+    std::string path = folder.file("tarnwick_box_1.KIT");
     KitReport report = examineKit(path);
     EXPECT_EQ(report.reading.end, HexTextEnd::notHex);
     EXPECT_EQ(report.reading.stopAt, 13u);
@@ -146,7 +130,8 @@ TEST(KitReport, SaysWhereTheReadingStopped) {
 
 TEST(KitReport, ListsRecordsPastABadCheckWordAndNamesTheFirstFault) {
     TempFolder folder;
-    std::string path = folder.write("Kit.kit", "00 05 01 02 03 FB FF 00 02 00 00 00 03 00");
+    folder.write("Kit.kit", "00 05 01 02 03 FB FF 00 02 00 00 00 03 00");
+    std::string path = folder.file("Kit.kit");
     std::ostringstream out;
     printReport(examineKit(path), out);
     EXPECT_EQ(out.str(), "kit: " + path +
