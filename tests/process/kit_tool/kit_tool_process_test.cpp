@@ -11,12 +11,12 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "support/child_process.h"
 #include "support/temp_folder.h"
+#include "support/test_kits.h"
 
 namespace {
 
@@ -53,10 +53,8 @@ Outcome runKit(const TempFolder &folder, const std::vector<std::string> &args, c
 bool has(const TempFolder &folder, const std::string &name) { return fs::exists(folder.file(name)); }
 
 std::string randomBytes(size_t size, uint32_t seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char &byte : bytes) byte = static_cast<char>(generator());
-    return bytes;
+    testkit::Bytes bytes = testkit::randomBytes(size, seed);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 struct Trip {
