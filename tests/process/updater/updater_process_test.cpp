@@ -22,20 +22,18 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/expected_output.h"
 #include "support/temp_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string banner = "Quorlane Update V0.3 -> Tarnwick Box System\n";
-const std::string pausePrompt = "Press any key to continue . . . ";
-const std::string pause = pausePrompt + "\n";
-const std::string noInPort = "Error: The MIDI In of device is missing!\n\n";
-const std::string badKit = "Error: The upgrade file is error!\n\n";
-
-std::string opened(const std::string &name) { return "OK: File '" + name + "' is open.\n"; }
-std::string notFound(const std::string &name) { return "Error: File '" + name + "' is not found.\n\n"; }
+using expected::badKit;
+using expected::inMissing;
+using expected::noFitFile;
+using expected::notFound;
+using expected::opened;
 
 // Two sound records, as a kit is usually laid out.
 const std::string soundKit = "00 05 01 02 03 FA FF\r\n00 04 7F 81 00 FF\r\n";
@@ -162,27 +160,26 @@ std::vector<RunCase> runCases() {
              return true;
          },
          notFound("*.kit")},
-        {"nameWithoutTag", kit("firmware.kit", soundKit), "Error: The fit file is not found.\n\n"},
-        {"nameShorterThanTag", kit("Tarnwick.kit", soundKit), "Error: The fit file is not found.\n\n"},
-        {"tagFurtherIn", kit("new_Tarnwick_Box.kit", soundKit), "Error: The fit file is not found.\n\n"},
+        {"nameWithoutTag", kit("firmware.kit", soundKit), noFitFile},
+        {"nameShorterThanTag", kit("Tarnwick.kit", soundKit), noFitFile},
+        {"tagFurtherIn", kit("new_Tarnwick_Box.kit", soundKit), noFitFile},
         {"firstListedLacksTag",
          [](const TempFolder &f) {
              f.write("Tarnwick_Box.kit", soundKit);
              return addKitListed(f, "other", soundKit, "Tarnwick_Box.kit", true);
          },
-         "Error: The fit file is not found.\n\n"},
+         noFitFile},
         {"firstListedHasTag",
          [](const TempFolder &f) {
              f.write("Tarnwick_Box.kit", soundKit);
              return addKitListed(f, "other", soundKit, "Tarnwick_Box.kit", false);
          },
-         opened("Tarnwick_Box.kit") + noInPort},
+         opened("Tarnwick_Box.kit") + inMissing},
         {"danglingLink",
          [](const TempFolder &f) { return symlink("missing.txt", f.file("Tarnwick_Box.kit").c_str()) == 0; },
          notFound("Tarnwick_Box.kit")},
         // Found by the search, but no file to open, on Linux as on Windows.
-        {"folderNamedAsKit",
-         [](const TempFolder &f) { return mkdir(f.file("Tarnwick_Box.kit").c_str(), 0700) == 0; },
+        {"folderNamedAsKit", [](const TempFolder &f) { return mkdir(f.file("Tarnwick_Box.kit").c_str(), 0700) == 0; },
          notFound("Tarnwick_Box.kit")},
         {"linkToFolderNamedAsKit",
          [](const TempFolder &f) {
@@ -191,10 +188,10 @@ std::vector<RunCase> runCases() {
          },
          notFound("Tarnwick_Box.kit")},
         {"nameTooLongToHold", kit(longName, soundKit), notFound(longName.substr(0, 99))},
-        {"soundKit", kit("Tarnwick_Box.kit", soundKit), opened("Tarnwick_Box.kit") + noInPort},
+        {"soundKit", kit("Tarnwick_Box.kit", soundKit), opened("Tarnwick_Box.kit") + inMissing},
         {"lowerCaseNameAndDigits", kit("tarnwick_box_v2.kit", "00 05 01 02 03 fa ff"),
-         opened("tarnwick_box_v2.kit") + noInPort},
-        {"upperCaseName", kit("TARNWICK_BOX.KIT", soundKit), opened("TARNWICK_BOX.KIT") + noInPort},
+         opened("tarnwick_box_v2.kit") + inMissing},
+        {"upperCaseName", kit("TARNWICK_BOX.KIT", soundKit), opened("TARNWICK_BOX.KIT") + inMissing},
         {"badCheckWord", kit("Tarnwick_Box.kit", "00 05 01 02 03 FA FE"), opened("Tarnwick_Box.kit") + badKit},
         {"badSecondRecord", kit("Tarnwick_Box.kit", "00 05 01 02 03 FA FF 00 04 7F 81 01 FF"),
          opened("Tarnwick_Box.kit") + badKit},
@@ -204,12 +201,12 @@ std::vector<RunCase> runCases() {
         {"textNotHex", kit("Tarnwick_Box.kit", "<!DOCTYPE html>\n<title>404 Not Found</title>\n"),
          opened("Tarnwick_Box.kit") + badKit},
         {"readingStopsAtCtrlZ", kit("Tarnwick_Box.kit", soundKit + "\x1A" + "garbage 01"),
-         opened("Tarnwick_Box.kit") + noInPort},
-        {"largestKit", kit("Tarnwick_Box.kit", largestSoundKit()), opened("Tarnwick_Box.kit") + noInPort},
+         opened("Tarnwick_Box.kit") + inMissing},
+        {"largestKit", kit("Tarnwick_Box.kit", largestSoundKit()), opened("Tarnwick_Box.kit") + inMissing},
         {"oversizedKit", kit("Tarnwick_Box.kit", largestSoundKit() + " 00"), opened("Tarnwick_Box.kit") + badKit},
-        {"inputClosed", kit("Tarnwick_Box.kit", soundKit), opened("Tarnwick_Box.kit") + noInPort, Input::closed},
+        {"inputClosed", kit("Tarnwick_Box.kit", soundKit), opened("Tarnwick_Box.kit") + inMissing, Input::closed},
         {"inputClosedNoKit", none, notFound("*.kit"), Input::closed},
-        {"inputPipeOneByte", kit("Tarnwick_Box.kit", soundKit), opened("Tarnwick_Box.kit") + noInPort,
+        {"inputPipeOneByte", kit("Tarnwick_Box.kit", soundKit), opened("Tarnwick_Box.kit") + inMissing,
          Input::pipeOneByte},
         {"pauseWaitsForKey", none, notFound("*.kit"), Input::pipeKeyLater},
         {"terminalKeyWithoutEnter", none, notFound("*.kit"), Input::terminalKey},
@@ -231,21 +228,12 @@ testkit::ChildResult runUpdater(const TempFolder &folder, const RunCase &c) {
     run.clearEnv = true;
     run.env = {"JACK_DEFAULT_SERVER=tarnwick-process-none-" + std::to_string(getpid())};
     run.stdoutReaderGone = c.output == Output::closedPipe;
-    switch (c.input) {
-    case Input::devNull:
-    case Input::closed: break;
-    case Input::pipeOneByte:
-        run.input = "k";
-        run.keepInputOpen = true;
-        break;
-    case Input::pipeKeyLater:
-        run.keepInputOpen = true;
-        [[fallthrough]];
-    case Input::terminalKey:
-        run.stdinTerminal = c.input == Input::terminalKey;
+    if (c.input == Input::pipeOneByte) run.input = "k";
+    run.keepInputOpen = c.input == Input::pipeOneByte || c.input == Input::pipeKeyLater;
+    run.stdinTerminal = c.input == Input::terminalKey;
+    if (c.input == Input::pipeKeyLater || c.input == Input::terminalKey) {
         run.laterInput = "k";
-        run.laterAfter = pausePrompt;
-        break;
+        run.laterAfter = expected::pausePrompt;
     }
     bool closeInput = c.input == Input::closed;
     run.inChild = [closeInput] {
@@ -267,7 +255,7 @@ TEST_P(UpdaterProcess, PrintsExactlyAndExitsWithZero) {
     testkit::ChildResult result = runUpdater(folder, c);
     ASSERT_TRUE(result.finished && result.signal == 0)
         << "the updater did not end in time, or was ended by signal " << result.signal;
-    EXPECT_EQ(result.out, c.output == Output::pipe ? banner + c.expected + pause : "");
+    EXPECT_EQ(result.out, c.output == Output::pipe ? expected::banner + c.expected + expected::pause : "");
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
     bool keyLater = c.input == Input::pipeKeyLater || c.input == Input::terminalKey;

@@ -166,8 +166,8 @@ TEST(TransferNoise, shortMessagesReachTheCallbackButNotTheMailbox) {
     std::vector<uint8_t> overlong(250, 0x55);
     overlong.front() = 0xF0;
     overlong.back() = 0xF7;
-    const ScenarioCase noisy = {"noisy", kit3, [&](Faults &f) { f.noiseBeforeReply = {{0xFE}, overlong}; },
-                                transfer3, 41, 5, 51};
+    const ScenarioCase noisy = {
+        "noisy", kit3, [&](Faults &f) { f.noiseBeforeReply = {{0xFE}, overlong}; }, transfer3, 41, 5, 51};
     device::Model model(faultsOf(noisy));
     RunResult run = checkScenario(noisy, model);
     // The handshake and three records: four replies, each after its noise.
