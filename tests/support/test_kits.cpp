@@ -55,6 +55,12 @@ Bytes randomBytes(size_t size, uint32_t seed) {
     return bytes;
 }
 
+std::string largestZeroKitText() {
+    std::string text = "FF FD ";
+    for (int i = 0; i < 65531; ++i) text += "00 ";
+    return text + "00 00";
+}
+
 std::string kitText(const Bytes &kit) { return formatHexText(kit); }
 
 }  // namespace testkit

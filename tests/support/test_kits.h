@@ -24,6 +24,10 @@ std::vector<uint16_t> sizesSummingTo(uint32_t total);
 // size bytes of noise standing in for firmware, the same for the same seed.
 Bytes randomBytes(size_t size, uint32_t seed);
 
+// The largest kit's text on one line: one record of N = 65,533 whose payload
+// is all zeros, 65,535 numbers in all.
+std::string largestZeroKitText();
+
 // The kit as a kit file holds it: the kit tool's own text, hex pairs,
 // sixteen to a line.
 std::string kitText(const Bytes &kit);

@@ -24,6 +24,7 @@
 #include "support/child_process.h"
 #include "support/expected_output.h"
 #include "support/temp_folder.h"
+#include "support/test_kits.h"
 
 namespace {
 
@@ -131,16 +132,6 @@ struct RunCase {
 
 const std::string longName = "Tarnwick_Box_" + std::string(110, 'x') + ".kit";
 
-std::string hexNumbers(size_t count) {
-    std::string text;
-    text.reserve(count * 3);
-    for (size_t i = 0; i < count; ++i) text += "00 ";
-    return text;
-}
-
-// One record of N = 65,533 filling the largest kit: 65,535 numbers.
-std::string largestSoundKit() { return "FF FD " + hexNumbers(65531) + "00 00"; }
-
 std::vector<RunCase> runCases() {
     auto kit = [](std::string name, std::string text) {
         return [name, text](const TempFolder &f) {
@@ -202,8 +193,9 @@ std::vector<RunCase> runCases() {
          opened("Tarnwick_Box.kit") + badKit},
         {"readingStopsAtCtrlZ", kit("Tarnwick_Box.kit", soundKit + "\x1A" + "garbage 01"),
          opened("Tarnwick_Box.kit") + inMissing},
-        {"largestKit", kit("Tarnwick_Box.kit", largestSoundKit()), opened("Tarnwick_Box.kit") + inMissing},
-        {"oversizedKit", kit("Tarnwick_Box.kit", largestSoundKit() + " 00"), opened("Tarnwick_Box.kit") + badKit},
+        {"largestKit", kit("Tarnwick_Box.kit", testkit::largestZeroKitText()), opened("Tarnwick_Box.kit") + inMissing},
+        {"oversizedKit", kit("Tarnwick_Box.kit", testkit::largestZeroKitText() + " 00"),
+         opened("Tarnwick_Box.kit") + badKit},
         {"inputClosed", kit("Tarnwick_Box.kit", soundKit), opened("Tarnwick_Box.kit") + inMissing, Input::closed},
         {"inputClosedNoKit", none, notFound("*.kit"), Input::closed},
         {"inputPipeOneByte", kit("Tarnwick_Box.kit", soundKit), opened("Tarnwick_Box.kit") + inMissing,

@@ -10,20 +10,13 @@
 
 #include "kit/hex_text_reader.h"
 #include "kit/kit_records.h"
+#include "support/expected_output.h"
 #include "support/temp_folder.h"
+#include "support/test_kits.h"
 
 namespace {
 
 using testkit::TempFolder;
-
-std::string repeated(const std::string &text, size_t times) {
-    std::string all;
-    for (size_t i = 0; i < times; ++i) all += text;
-    return all;
-}
-
-// One record of the largest payload, all zeros: exactly 65,535 bytes.
-std::string largestKit() { return "FF FD " + repeated("00 ", 65531) + "00 00"; }
 
 struct KitCase {
     const char *what;
@@ -87,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
                     KitCase{"one record", "00 05 01 02 03 FA FF", -1, none, true},
                     KitCase{"lower case", "00 05 01 02 03 fa ff\r\n00 02 00 00\r\n", -1, none, true},
                     KitCase{"no payload", "00 02 00 00", -1, none, true},
-                    KitCase{"largest kit", largestKit(), -1, none, true},
+                    KitCase{"largest kit", testkit::largestZeroKitText(), -1, none, true},
                     KitCase{"stops at ctrl-z",
                             "00 02 00 00\x1A"
                             "00 01",
@@ -103,8 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
                     KitCase{"N over the kit", "FF FF 00 00", 0, RecordFault::runsPastEnd, false},
                     KitCase{"bad record hidden after stop", "00 02 00 00 G 00 02 01 00", -1, none, true},
                     // 65,536 bytes: the updater refuses a kit over the limit.
-                    KitCase{"too long", repeated("00 02 00 00 ", 16384), 65532, RecordFault::runsPastEnd, false},
-                    KitCase{"too long, records sound", largestKit() + " 00", -1, none, false}));
+                    KitCase{"too long", expected::repeat("00 02 00 00 ", 16384), 65532, RecordFault::runsPastEnd,
+                            false},
+                    KitCase{"too long, records sound", testkit::largestZeroKitText() + " 00", -1, none, false}));
 
 TEST(KitReport, SaysWhereTheReadingStopped) {
     TempFolder folder;
