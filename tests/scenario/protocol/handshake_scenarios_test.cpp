@@ -12,10 +12,6 @@ using device::ReplyForm;
 using expected::line;
 using expected::repeat;
 
-// Three records: one frame, two frames, one frame; 0, 45 and 92 percent.
-const std::vector<uint16_t> kit3 = {23, 24, 4};
-const std::string transfer3 = line('-', 0) + line('-', 45) + line('\\', 92) + expected::done + expected::success;
-
 class HandshakeScenario : public ::testing::TestWithParam<ScenarioCase> {};
 
 // The handshake message leaves once per attempt; the transfer takes 1 + 2 + 1

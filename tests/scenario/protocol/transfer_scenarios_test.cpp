@@ -11,13 +11,6 @@ using device::ReplyForm;
 using expected::line;
 using expected::repeat;
 
-// Three records: one frame, two frames, one frame; 0, 45 and 92 percent.
-// After the handshake (1 ms) each frame is followed by 10 ms, so a prompt
-// box sees the transfer over at 41 ms.
-const std::vector<uint16_t> kit3 = {23, 24, 4};
-const std::string rest3 = line('-', 45) + line('\\', 92) + expected::done + expected::success;
-const std::string transfer3 = line('-', 0) + rest3;
-
 // A record rejected once with code, then accepted, as the first record.
 std::string onceRejected(const std::string &message) { return line('-', 0) + message + transfer3; }
 
