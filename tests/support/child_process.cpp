@@ -22,7 +22,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The strings behind an argv or envp, and the pointers exec takes.
+// The strings behind an argv or envp, and the pointers exec takes, made
+// before fork: a child of a process with threads must not allocate.
 struct CStrings {
     std::vector<std::string> strings;
     std::vector<char *> pointers;
@@ -121,8 +122,9 @@ ChildResult runChild(const ChildRun &run) {
         childIn = open("/dev/null", O_RDONLY);
     }
 
+    char **argvPointers = argv.get(), **envPointers = env.get();
     pid_t pid = fork();
-    if (pid == 0) execChild(run, argv.get(), env.get(), childIn, outPipe[1], errPipe[1]);
+    if (pid == 0) execChild(run, argvPointers, envPointers, childIn, outPipe[1], errPipe[1]);
     closeFd(outPipe[1]);
     closeFd(errPipe[1]);
     if (childIn != terminalSide) close(childIn);
@@ -200,11 +202,12 @@ bool BackgroundChild::start(const ChildRun &run, const std::string &logPath) {
     CStrings argv{run.argv, {}}, env = environmentFor(run);
     int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int none = open("/dev/null", O_RDONLY);
+    char **argvPointers = argv.get(), **envPointers = env.get();
     pid_ = fork();
     if (pid_ == 0) {
         // Should this process die without its destructors, the child goes with it.
         prctl(PR_SET_PDEATHSIG, SIGTERM);
-        execChild(run, argv.get(), env.get(), none, log, log);
+        execChild(run, argvPointers, envPointers, none, log, log);
     }
     if (log >= 0) close(log);
     if (none >= 0) close(none);

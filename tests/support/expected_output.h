@@ -7,13 +7,18 @@
 
 namespace expected {
 
+inline const std::string banner = "Quorlane Update V0.3 -> Tarnwick Box System\n";
+inline std::string opened(const std::string &kitName) { return "OK: File '" + kitName + "' is open.\n"; }
+inline std::string notFound(const std::string &kitName) { return "Error: File '" + kitName + "' is not found.\n\n"; }
+inline const std::string noFitFile = "Error: The fit file is not found.\n\n";
+inline const std::string badKit = "Error: The upgrade file is error!\n\n";
+
 // Everything a run prints before the handshake, with the usual kit and ports.
-inline const std::string start =
-    "Quorlane Update V0.3 -> Tarnwick Box System\n"
-    "OK: File 'Tarnwick_Box.kit' is open.\n"
-    "MIDI IN DEVICE: USB Device\r\n"
-    "MIDI OUT DEVICE: USB Device\r\n";
-inline const std::string pause = "Press any key to continue . . . \n";
+inline const std::string start = banner + opened("Tarnwick_Box.kit") +
+                                 "MIDI IN DEVICE: USB Device\r\n"
+                                 "MIDI OUT DEVICE: USB Device\r\n";
+inline const std::string pausePrompt = "Press any key to continue . . . ";
+inline const std::string pause = pausePrompt + "\n";
 
 inline const std::string done = "\rTransferring.. 100% done.  \n";
 inline const std::string success = "Target update successfully!\n\n";
@@ -22,6 +27,7 @@ inline const std::string restarted =
     "Target update successfully!\n"
     "\nThe System is restart, please wait!\n\n";
 
+inline const std::string inMissing = "Error: The MIDI In of device is missing!\n\n";
 inline const std::string outMissing = "Error: The MIDI Out of device is missing!\n\n";
 inline const std::string notResponding = "\nFailed: Target is not responding.\n\n";
 inline const std::string resetting = "Please wait the system reset and retry again!\n\n";

@@ -16,6 +16,14 @@
 
 namespace testkit {
 
+// Three records: one frame, two frames, one frame; 0, 45 and 92 percent.
+// After the handshake (1 ms) each frame is followed by 10 ms, so a prompt
+// box sees the transfer over at 41 ms.
+inline const std::vector<uint16_t> kit3 = {23, 24, 4};
+inline const std::string rest3 =
+    expected::line('-', 45) + expected::line('\\', 92) + expected::done + expected::success;
+inline const std::string transfer3 = expected::line('-', 0) + rest3;
+
 struct ScenarioCase {
     const char *name;
     std::vector<uint16_t> recordSizes;  // the kit: sound records of these sizes

@@ -1,5 +1,7 @@
 #include "support/test_kits.h"
 
+#include <random>
+
 #include "kit_builder.h"
 
 namespace testkit {
@@ -44,6 +46,19 @@ std::vector<uint16_t> sizesSummingTo(uint32_t total) {
         left -= size;
     }
     return sizes;
+}
+
+Bytes randomBytes(size_t size, uint32_t seed) {
+    std::mt19937 generator(seed);
+    Bytes bytes(size);
+    for (uint8_t &byte : bytes) byte = static_cast<uint8_t>(generator());
+    return bytes;
+}
+
+std::string largestZeroKitText() {
+    std::string text = "FF FD ";
+    for (int i = 0; i < 65531; ++i) text += "00 ";
+    return text + "00 00";
 }
 
 std::string kitText(const Bytes &kit) { return formatHexText(kit); }

@@ -21,6 +21,13 @@ Bytes makeKit(const std::vector<uint16_t> &sizes);
 // size (full frames, one byte over, tiny and long records).
 std::vector<uint16_t> sizesSummingTo(uint32_t total);
 
+// size bytes of noise standing in for firmware, the same for the same seed.
+Bytes randomBytes(size_t size, uint32_t seed);
+
+// The largest kit's text on one line: one record of N = 65,533 whose payload
+// is all zeros, 65,535 numbers in all.
+std::string largestZeroKitText();
+
 // The kit as a kit file holds it: the kit tool's own text, hex pairs,
 // sixteen to a line.
 std::string kitText(const Bytes &kit);

@@ -1,119 +1,60 @@
 // The built tarnwick-kit, run in a fresh folder of its own: round trips from
 // firmware to kit and back, the check's verdict and exit status, and every
 // refusal with its exit status and message.
-#include <fcntl.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
-#include <random>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/child_process.h"
+#include "support/temp_folder.h"
+#include "support/test_kits.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// A folder of its own, removed with everything in it however the test ends.
-struct TempFolder {
-    std::string path;
-    TempFolder() {
-        char name[] = "/tmp/tarnwick-kit-process-XXXXXX";
-        if (mkdtemp(name) != nullptr) path = name;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        if (!path.empty()) fs::remove_all(path, ignored);
-    }
-    void write(const std::string &name, const std::string &bytes) const {
-        std::ofstream(path + "/" + name, std::ios::binary) << bytes;
-    }
-    std::string read(const std::string &name) const {
-        std::ifstream file(path + "/" + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    }
-    bool has(const std::string &name) const { return fs::exists(path + "/" + name); }
-};
-
-struct Outcome {
-    int status;  // the exit status, or -1 when the program did not exit by itself
-    std::string out;
-    std::string err;
-};
+using testkit::TempFolder;
+using Outcome = testkit::ChildResult;  // status -1 when the program did not exit by itself
 
 // How a run may differ from the usual one.
 struct RunSetting {
-    std::string stdoutPath;                // standard output opened here instead of a file in the folder
+    std::string stdoutPath;                // standard output opened here, in the folder, instead of a pipe
     rlim_t fileSizeLimit = RLIM_INFINITY;  // writing beyond this many bytes into a file fails
 };
 
-// Runs tarnwick-kit in the folder with standard input from /dev/null; a run
-// that outlasts its bound is killed by its own process id.
+// Runs tarnwick-kit in the folder with standard input from /dev/null.
 Outcome runKit(const TempFolder &folder, const std::vector<std::string> &args, const RunSetting &setting = {}) {
-    std::string outName = folder.path + "/.stdout";
-    std::string errName = folder.path + "/.stderr";
-    std::vector<char *> argv;
-    std::string program = TARNWICK_KIT_PATH;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = args;
-    for (std::string &arg : copies) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    pid_t pid = fork();
-    if (pid == 0) {
-        int in = open("/dev/null", O_RDONLY);
-        int out = setting.stdoutPath.empty() ? open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)
-                                             : open(setting.stdoutPath.c_str(), O_WRONLY);
-        int err = open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0 || chdir(folder.path.c_str()) != 0) _exit(127);
+    testkit::ChildRun run;
+    run.argv = {TARNWICK_KIT_PATH};
+    run.argv.insert(run.argv.end(), args.begin(), args.end());
+    run.folder = folder.path();
+    run.stdoutPath = setting.stdoutPath;
+    rlim_t fileSizeLimit = setting.fileSizeLimit;
+    run.inChild = [fileSizeLimit] {
         // A write over the limit fails with EFBIG instead of ending the process.
         signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = {setting.fileSizeLimit, setting.fileSizeLimit};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    Outcome outcome = {-1, "", ""};
-    if (pid < 0) return outcome;
-    int status = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    pid_t done = 0;
-    while ((done = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    if (done == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        ADD_FAILURE() << "tarnwick-kit did not finish in time";
-    } else if (WIFEXITED(status)) {
-        outcome.status = WEXITSTATUS(status);
-    }
-    outcome.out = folder.read(".stdout");
-    outcome.err = folder.read(".stderr");
+        rlimit limit = {fileSizeLimit, fileSizeLimit};
+        return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    };
+    Outcome outcome = testkit::runChild(run);
+    if (!outcome.finished) ADD_FAILURE() << "tarnwick-kit did not finish in time";
     return outcome;
 }
 
+bool has(const TempFolder &folder, const std::string &name) { return fs::exists(folder.file(name)); }
+
 std::string randomBytes(size_t size, uint32_t seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char &byte : bytes) byte = static_cast<char>(generator());
-    return bytes;
+    testkit::Bytes bytes = testkit::randomBytes(size, seed);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 struct Trip {
@@ -131,7 +72,7 @@ class KitToolRoundTrip : public testing::TestWithParam<Trip> {};
 TEST_P(KitToolRoundTrip, BuildCheckExtractGivesTheFirmwareBack) {
     const Trip &trip = GetParam();
     TempFolder folder;
-    fs::create_directory(folder.path + "/kits");
+    fs::create_directory(folder.file("kits"));
     std::string firmware = randomBytes(trip.firmwareSize, static_cast<uint32_t>(trip.firmwareSize));
     folder.write("firmware.bin", firmware);
 
@@ -175,7 +116,7 @@ class KitToolRefuses : public testing::TestWithParam<Refusal> {};
 TEST_P(KitToolRefuses, WithStatusAndMessageAndNoFileWritten) {
     const Refusal &refusal = GetParam();
     TempFolder folder;
-    fs::create_directory(folder.path + "/Tarnwick_Box_folder");
+    fs::create_directory(folder.file("Tarnwick_Box_folder"));
     folder.write("firmware.bin", randomBytes(1000, 1));
     folder.write("large.bin", randomBytes(64524, 2));
     folder.write("Tarnwick_Box_bad.kit", "00 05 01 02 03 FB FF\r\n");
@@ -186,8 +127,8 @@ TEST_P(KitToolRefuses, WithStatusAndMessageAndNoFileWritten) {
     EXPECT_EQ(outcome.status, refusal.status) << outcome.err;
     EXPECT_NE(outcome.err.find(refusal.message), std::string::npos) << outcome.err;
     EXPECT_EQ(outcome.out, "");
-    EXPECT_FALSE(folder.has("Tarnwick_Box.kit"));
-    EXPECT_FALSE(folder.has("out.bin"));
+    EXPECT_FALSE(has(folder, "Tarnwick_Box.kit"));
+    EXPECT_FALSE(has(folder, "out.bin"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -271,15 +212,15 @@ const std::string oldKit = "00 05 01 02 03 FA FF\r\n";
 
 bool isDevice(const TempFolder &folder, const std::string &name) {
     struct stat found;
-    return lstat((folder.path + "/" + name).c_str(), &found) == 0 && S_ISCHR(found.st_mode);
+    return lstat(folder.file(name).c_str(), &found) == 0 && S_ISCHR(found.st_mode);
 }
 
 // Only what the test put there, the run's output files and the kit.
 bool nothingLeftOver(const TempFolder &folder) {
-    for (const auto &entry : fs::directory_iterator(folder.path)) {
+    for (const auto &entry : fs::directory_iterator(folder.path())) {
         std::string name = entry.path().filename().string();
         if (name != "firmware.bin" && name != "Tarnwick_Box.kit" && name != "full" && name != "stdout-link" &&
-            name != ".stdout" && name != ".stderr")
+            name != ".stdout")
             return false;
     }
     return true;
@@ -294,15 +235,12 @@ TEST_P(KitToolWrites, NeverDestroyWhatWasThere) {
     TempFolder folder;
     folder.write("firmware.bin", randomBytes(1000, 4));
     folder.write("Tarnwick_Box.kit", oldKit);
-    ASSERT_EQ(chmod((folder.path + "/Tarnwick_Box.kit").c_str(), 0640), 0);
-    ASSERT_EQ(symlink("/dev/stdout", (folder.path + "/stdout-link").c_str()), 0);
+    ASSERT_EQ(chmod(folder.file("Tarnwick_Box.kit").c_str(), 0640), 0);
+    ASSERT_EQ(symlink("/dev/stdout", folder.file("stdout-link").c_str()), 0);
     // A device that fails every write, as /dev/full does, but this test's own.
-    if (mknod((folder.path + "/full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+    if (mknod(folder.file("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
         GTEST_SKIP() << "cannot make a device node here (it needs root): " << std::strerror(errno);
-    RunSetting setting = c.setting;
-    if (!setting.stdoutPath.empty()) setting.stdoutPath = folder.path + "/" + setting.stdoutPath;
-
-    Outcome outcome = runKit(folder, c.args, setting);
+    Outcome outcome = runKit(folder, c.args, c.setting);
     EXPECT_EQ(outcome.status, c.status) << outcome.err;
     EXPECT_NE(outcome.err.find(c.err), std::string::npos) << outcome.err;
     EXPECT_TRUE(c.holds(folder, outcome)) << outcome.out;
@@ -341,18 +279,18 @@ const WriteCase writeCases[] = {
      "",
      [](const TempFolder &f, const Outcome &) {
          struct stat found;
-         return stat((f.path + "/Tarnwick_Box.kit").c_str(), &found) == 0 && (found.st_mode & 07777) == 0640 &&
+         return stat(f.file("Tarnwick_Box.kit").c_str(), &found) == 0 && (found.st_mode & 07777) == 0640 &&
                 f.read("Tarnwick_Box.kit").size() == 3112 && nothingLeftOver(f);
      }},
-    // The kit's 3,112 characters reach standard output, the summary line
-    // written over their start.
+    // The kit's 3,112 characters reach standard output, a file, the summary
+    // line written over their start.
     {"buildThroughALinkToStandardOutput",
      {"build", "firmware.bin", "-o", "stdout-link", "--any-name"},
-     {},
+     {".stdout"},
      0,
      "",
-     [](const TempFolder &f, const Outcome &out) {
-         return fs::is_symlink(f.path + "/stdout-link") && out.out.size() == 3112 && nothingLeftOver(f);
+     [](const TempFolder &f, const Outcome &) {
+         return fs::is_symlink(f.file("stdout-link")) && f.read(".stdout").size() == 3112 && nothingLeftOver(f);
      }},
 };
 
@@ -366,7 +304,7 @@ TEST(KitTool, AnyNameWritesTheKitWithAWarning) {
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.out, "other.kit: 1 record of 256 payload bytes (the last 100), 104 kit bytes, 319 characters\n");
     EXPECT_NE(outcome.err.find("warning: the updater will not take this kit by its name"), std::string::npos);
-    EXPECT_TRUE(folder.has("other.kit"));
+    EXPECT_TRUE(has(folder, "other.kit"));
 }
 
 TEST(KitTool, HelpNamesTheCommandsAndVersionIsTheProjects) {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "kit_builder.h"
+#include "support/expected_output.h"
+#include "support/test_kits.h"
 #include "support/updater_run.h"
 
 namespace {
@@ -15,25 +15,16 @@ struct BuiltKit {
 
 class BuiltKitUpdate : public testing::TestWithParam<BuiltKit> {};
 
-std::vector<uint8_t> randomFirmware(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::vector<uint8_t> firmware(size);
-    for (uint8_t &byte : firmware) byte = static_cast<uint8_t>(random());
-    return firmware;
-}
-
 TEST_P(BuiltKitUpdate, DeviceHoldsTheKitByteForByte) {
     const BuiltKit &c = GetParam();
-    std::vector<uint8_t> kit = buildRecords(randomFirmware(c.firmwareSize, 7), c.payloadSize);
+    std::vector<uint8_t> kit = buildRecords(testkit::randomBytes(c.firmwareSize, 7), c.payloadSize);
     testkit::Setup setup;
     setup.kitText = formatHexText(kit);
     device::Model model;
 
     testkit::RunResult run = testkit::runUpdateAgainst(setup, model);
 
-    const std::string ending =
-        "\rTransferring.. 100% done.  \nTarget update successfully!\n\n"
-        "Press any key to continue . . . \n";
+    const std::string ending = expected::done + expected::success + expected::pause;
     ASSERT_GE(run.output.size(), ending.size());
     EXPECT_EQ(run.output.substr(run.output.size() - ending.size()), ending);
     EXPECT_EQ(model.image(), kit);

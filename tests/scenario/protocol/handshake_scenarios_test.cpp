@@ -12,10 +12,6 @@ using device::ReplyForm;
 using expected::line;
 using expected::repeat;
 
-// Three records: one frame, two frames, one frame; 0, 45 and 92 percent.
-const std::vector<uint16_t> kit3 = {23, 24, 4};
-const std::string transfer3 = line('-', 0) + line('-', 45) + line('\\', 92) + expected::done + expected::success;
-
 class HandshakeScenario : public ::testing::TestWithParam<ScenarioCase> {};
 
 // The handshake message leaves once per attempt; the transfer takes 1 + 2 + 1
@@ -56,7 +52,7 @@ const ScenarioCase handshakeCases[] = {
 
 TEST_P(HandshakeScenario, run) {
     device::Model model(faultsOf(GetParam()));
-    testkit::RunResult run = checkScenario(GetParam(), model);
+    RunResult run = checkScenario(GetParam(), model);
     // The run opens with the handshake message, the same nine bytes every
     // time, and only the transfer's four frames follow a successful one.
     const std::vector<uint8_t> handshake = {0xF0, 0x3C, 0x11, 0x52, 0x07, 0x68, 0x4D, 0x23, 0xF7};
@@ -70,12 +66,10 @@ INSTANTIATE_TEST_SUITE_P(Handshake, HandshakeScenario, ::testing::ValuesIn(hands
 
 // A silent box is asked every 100 ms: the waits are 100 sleeps of 1 ms each.
 TEST(HandshakeTiming, silentBoxIsAskedEveryHundredMilliseconds) {
-    device::Faults faults;
-    faults.silent = true;
-    device::Model model(faults);
-    testkit::Setup setup;
-    setup.kitText = testkit::kitText(testkit::makeKit(kit3));
-    testkit::RunResult run = testkit::runUpdateAgainst(setup, model);
+    const ScenarioCase &silent = handshakeCases[3];
+    ASSERT_STREQ(silent.name, "silent");
+    device::Model model(faultsOf(silent));
+    RunResult run = checkScenario(silent, model);
     ASSERT_EQ(run.frames.size(), 19u);
     for (size_t i = 0; i < run.frames.size(); ++i) EXPECT_EQ(run.frames[i].atMs, 100 * i) << "frame " << i;
 }

@@ -11,13 +11,6 @@ using device::ReplyForm;
 using expected::line;
 using expected::repeat;
 
-// Three records: one frame, two frames, one frame; 0, 45 and 92 percent.
-// After the handshake (1 ms) each frame is followed by 10 ms, so a prompt
-// box sees the transfer over at 41 ms.
-const std::vector<uint16_t> kit3 = {23, 24, 4};
-const std::string rest3 = line('-', 45) + line('\\', 92) + expected::done + expected::success;
-const std::string transfer3 = line('-', 0) + rest3;
-
 // A record rejected once with code, then accepted, as the first record.
 std::string onceRejected(const std::string &message) { return line('-', 0) + message + transfer3; }
 
@@ -161,33 +154,26 @@ TEST_P(TransferScenario, run) {
 
 INSTANTIATE_TEST_SUITE_P(Transfer, TransferScenario, ::testing::ValuesIn(transferCases), caseName<ScenarioCase>);
 
-// What reaches the program's callback during the noisy run.
+// What reaches the program's callback during a noisy run.
 TEST(TransferNoise, shortMessagesReachTheCallbackButNotTheMailbox) {
-    device::Faults faults;
     std::vector<uint8_t> overlong(250, 0x55);
     overlong.front() = 0xF0;
     overlong.back() = 0xF7;
-    faults.noiseBeforeReply = {{0xFE}, overlong};
-    device::Model model(faults);
-    testkit::Setup setup;
-    setup.kitText = testkit::kitText(testkit::makeKit(kit3));
-    testkit::RunResult run = testkit::runUpdateAgainst(setup, model);
-    EXPECT_EQ(run.output, expected::start + transfer3 + expected::pause);
+    const ScenarioCase noisy = {
+        "noisy", kit3, [&](Faults &f) { f.noiseBeforeReply = {{0xFE}, overlong}; }, transfer3, 41, 5, 51};
+    device::Model model(faultsOf(noisy));
+    RunResult run = checkScenario(noisy, model);
     // The handshake and three records: four replies, each after its noise.
     EXPECT_EQ(run.shortMessages, 4);
     EXPECT_EQ(run.longMessages, 8);
 }
 
-// The resent record's fate inside the box.
+// The resent record's fate inside the box, after its reply was lost.
 TEST(TransferResend, lostReplyLeavesOneCopyOfTheRecord) {
-    device::Faults faults;
-    faults.recordReplies[2].form = device::ReplyForm::none;
-    device::Model model(faults);
-    testkit::Setup setup;
-    testkit::Bytes kit = testkit::makeKit(kit3);
-    setup.kitText = testkit::kitText(kit);
-    testkit::runUpdateAgainst(setup, model);
-    EXPECT_EQ(model.image(), kit);
+    const ScenarioCase &lost = transferCases[21];
+    ASSERT_STREQ(lost.name, "lostReplyAfterWrite");
+    device::Model model(faultsOf(lost));
+    checkScenario(lost, model);
     EXPECT_EQ(model.counters().recordAttempts, 4u);
     EXPECT_EQ(model.counters().recordsWritten, 3u);
     EXPECT_EQ(model.counters().resendsRecognised, 1u);

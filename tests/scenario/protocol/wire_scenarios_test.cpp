@@ -1,6 +1,7 @@
 // The typical run byte for byte on the console and frame by frame on the
 // wire, the records cut into frames, the kit arriving whole, and a machine
 // whose first ports are the system's own.
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -12,10 +13,7 @@ namespace {
 
 using namespace testkit;
 
-template <class Case>
-std::string nameOf(const ::testing::TestParamInfo<Case> &param) {
-    return param.param.name;
-}
+using expected::line;
 
 // Nine records of 23, 24, 4, 7, 46, 47, 5, 10 and 30 bytes: 196 bytes in 14
 // frames. Enough records for the spinner to come round to its first glyph.
@@ -32,43 +30,20 @@ const char typicalKit[] =
     "00 08 03 8E 19 A4 2F BA C9 FD\n"
     "00 1C 28 B3 3E C9 54 DF 6A F5 80 0B 96 21 AC 37 C2 4D D8 63 EE 79 04 8F 1A A5 30 BB 79 F3\n";
 
-const char typicalOutput[] =
-    "Quorlane Update V0.3 -> Tarnwick Box System\n"
-    "OK: File 'Tarnwick_Box.kit' is open.\n"
-    "MIDI IN DEVICE: USB Device\r\n"
-    "MIDI OUT DEVICE: USB Device\r\n"
-    "\r                        \rTransferring.. - 0% done"
-    "\r                        \rTransferring.. - 11% done"
-    "\r                        \rTransferring.. \\ 23% done"
-    "\r                        \rTransferring.. \\ 26% done"
-    "\r                        \rTransferring.. | 29% done"
-    "\r                        \rTransferring.. | 53% done"
-    "\r                        \rTransferring.. / 77% done"
-    "\r                        \rTransferring.. / 79% done"
-    "\r                        \rTransferring.. - 84% done"
-    "\rTransferring.. 100% done.  \n"
-    "Target update successfully!\n\n"
-    "Press any key to continue . . . \n";
+const std::string typicalOutput = expected::start + line('-', 0) + line('-', 11) + line('\\', 23) + line('\\', 26) +
+                                  line('|', 29) + line('|', 53) + line('/', 77) + line('/', 79) + line('-', 84) +
+                                  expected::done + expected::success + expected::pause;
 
-testkit::RunResult runTypical(device::Model &model) {
-    testkit::Setup setup;
+RunResult runTypical(device::Model &model, std::vector<sim::PortEntry> inputs = {{"USB Device", false}}) {
+    Setup setup;
     setup.kitText = typicalKit;
-    return testkit::runUpdateAgainst(setup, model);
-}
-
-std::string upperHex(const testkit::Bytes &bytes) {
-    std::string text;
-    char pair[3];
-    for (uint8_t byte : bytes) {
-        std::snprintf(pair, sizeof pair, "%02X", byte);
-        text += pair;
-    }
-    return text;
+    setup.inputs = inputs;
+    return runUpdateAgainst(setup, model);
 }
 
 TEST(TypicalRun, consoleOutput) {
     device::Model model;
-    testkit::RunResult run = runTypical(model);
+    RunResult run = runTypical(model);
     EXPECT_EQ(run.output, typicalOutput);
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.pauses, 1);
@@ -81,7 +56,7 @@ TEST(TypicalRun, consoleOutput) {
 // the record's last sleep ends.
 TEST(TypicalRun, frameTimes) {
     device::Model model;
-    testkit::RunResult run = runTypical(model);
+    RunResult run = runTypical(model);
     ASSERT_EQ(run.frames.size(), 15u);
     EXPECT_EQ(run.frames[0].atMs, 0u);
     for (size_t i = 1; i < run.frames.size(); ++i) EXPECT_EQ(run.frames[i].atMs, 1 + 10 * (i - 1)) << "frame " << i;
@@ -94,7 +69,7 @@ TEST(TypicalRun, frameTimes) {
 // and review its diff.
 TEST(TypicalRun, wireTraceMatchesFixture) {
     device::Model model;
-    std::string trace = testkit::wireTrace(runTypical(model).frames);
+    std::string trace = wireTrace(runTypical(model).frames);
     const std::string path = std::string(TARNWICK_SCENARIO_FIXTURES) + "/typical_run.wire";
     const char *update = std::getenv("TARNWICK_UPDATE_FIXTURES");
     if (update != nullptr && std::string(update) == "1") {
@@ -108,102 +83,85 @@ TEST(TypicalRun, wireTraceMatchesFixture) {
     EXPECT_EQ(trace, kept.str());
 }
 
-// A record goes out as 23-byte chunks in hex, a shorter chunk last.
-struct FramingCase {
-    const char *name;
-    uint16_t recordSize;
-    std::vector<size_t> dataLengths;
-};
-
-std::ostream &operator<<(std::ostream &out, const FramingCase &row) { return out << row.name; }
-
-class RecordFraming : public ::testing::TestWithParam<FramingCase> {};
-
-const FramingCase framingCases[] = {
-    {"smallest", 4, {8}},
-    {"oneFullFrame", 23, {46}},
-    {"oneByteOver", 24, {46, 2}},
-    {"twoFullFrames", 46, {46, 46}},
-    {"twoAndOneByte", 47, {46, 46, 2}},
-};
-
-TEST_P(RecordFraming, framesOfHexText) {
-    testkit::Bytes kit = testkit::makeKit({GetParam().recordSize});
-    testkit::Setup setup;
-    setup.kitText = testkit::kitText(kit);
-    device::Model model;
-    testkit::RunResult run = testkit::runUpdateAgainst(setup, model);
-    const std::vector<size_t> &lengths = GetParam().dataLengths;
-    ASSERT_EQ(run.frames.size(), 1 + lengths.size());
-    EXPECT_EQ(run.frames[0].bytes, (std::vector<uint8_t>{0xF0, 0x3C, 0x11, 0x52, 0x07, 0x68, 0x4D, 0x23, 0xF7}));
-    std::string text;
-    for (size_t i = 0; i < lengths.size(); ++i) {
-        const sim::SentFrame &frame = run.frames[1 + i];
-        EXPECT_EQ(frame.bytes.size(), lengths[i] + 2) << "frame " << i;
-        EXPECT_EQ(frame.bytes.front(), 0xF0);
-        EXPECT_EQ(frame.bytes.back(), 0xF7);
-        EXPECT_EQ(frame.atMs, 1 + 10 * i);
-        text += testkit::frameData(frame);
-    }
-    EXPECT_EQ(text, upperHex(kit));
-    EXPECT_EQ(model.image(), kit);
-}
-
-INSTANTIATE_TEST_SUITE_P(Wire, RecordFraming, ::testing::ValuesIn(framingCases), nameOf<FramingCase>);
-
-// Whatever the kit, the box ends up holding it byte for byte.
+// Whatever the kit, the box ends up holding it byte for byte; each record
+// goes out as 23-byte chunks in hex, a shorter chunk last.
 struct DeliveryCase {
     const char *name;
     std::vector<uint16_t> recordSizes;
+    std::vector<size_t> dataLengths = {};  // of each frame after the handshake, where checked
 };
 
 std::ostream &operator<<(std::ostream &out, const DeliveryCase &row) { return out << row.name; }
 
+// Every record accepted at once: one frame per 23 bytes, 10 ms apart.
+ScenarioCase acceptedAtOnce(const DeliveryCase &row) {
+    size_t frames = 0, bytes = 0;
+    for (uint16_t size : row.recordSizes) {
+        frames += (size + 22u) / 23u;
+        bytes += size;
+    }
+    std::string body = expected::linesFor(row.recordSizes) + expected::done + expected::success;
+    return {row.name, row.recordSizes, nullptr, body, 1 + 10 * frames, 1 + frames, bytes};
+}
+
 class KitDelivery : public ::testing::TestWithParam<DeliveryCase> {};
 
 const DeliveryCase deliveryCases[] = {
+    {"smallest", {4}, {8}},
+    {"oneFullFrame", {23}, {46}},
+    {"oneByteOver", {24}, {46, 2}},
+    {"twoFullFrames", {46}, {46, 46}},
+    {"twoAndOneByte", {47}, {46, 46, 2}},
     {"oneRecord", {7}},
-    {"manyRecords", testkit::sizesSummingTo(5000)},
+    {"manyRecords", sizesSummingTo(5000)},
     {"largestInEqualRecords", std::vector<uint16_t>(255, 257)},
-    {"largestInMixedRecords", testkit::sizesSummingTo(65535)},
+    {"largestInMixedRecords", sizesSummingTo(65535)},
     {"largestInOneRecord", {65535}},
 };
 
 TEST_P(KitDelivery, boxHoldsTheKit) {
-    const std::vector<uint16_t> &sizes = GetParam().recordSizes;
-    testkit::Bytes kit = testkit::makeKit(sizes);
-    testkit::Setup setup;
-    setup.kitText = testkit::kitText(kit);
+    const DeliveryCase &row = GetParam();
     device::Model model;
-    testkit::RunResult run = testkit::runUpdateAgainst(setup, model);
-    EXPECT_EQ(run.output,
-              expected::start + expected::linesFor(sizes) + expected::done + expected::success + expected::pause);
-    EXPECT_TRUE(model.image() == kit) << "the box holds " << model.image().size() << " of " << kit.size() << " bytes";
-    size_t frames = 0;
-    for (uint16_t size : sizes) frames += (size + 22u) / 23u;
-    EXPECT_EQ(run.frames.size(), 1 + frames);
-    EXPECT_EQ(run.endMs, 1 + 10 * frames);
-    EXPECT_EQ(model.counters().recordsWritten, sizes.size());
+    RunResult run = checkScenario(acceptedAtOnce(row), model);
+    EXPECT_EQ(model.counters().recordsWritten, row.recordSizes.size());
+    EXPECT_EQ(run.frames[0].bytes, (std::vector<uint8_t>{0xF0, 0x3C, 0x11, 0x52, 0x07, 0x68, 0x4D, 0x23, 0xF7}));
+    std::string text;
+    std::vector<size_t> lengths;
+    for (size_t i = 1; i < run.frames.size(); ++i) {
+        const sim::SentFrame &frame = run.frames[i];
+        EXPECT_EQ(frame.bytes.front(), 0xF0);
+        EXPECT_EQ(frame.bytes.back(), 0xF7);
+        EXPECT_EQ(frame.atMs, 1 + 10 * (i - 1));
+        text += frameData(frame);
+        lengths.push_back(frameData(frame).size());
+    }
+    if (!row.dataLengths.empty()) {
+        EXPECT_EQ(lengths, row.dataLengths);
+    }
+    // The frames' data, joined, is the kit's own text without its spaces and line ends.
+    std::string hex = kitText(makeKit(row.recordSizes));
+    hex.erase(std::remove_if(hex.begin(), hex.end(), [](char c) { return c == ' ' || c == '\r' || c == '\n'; }),
+              hex.end());
+    EXPECT_EQ(text, hex);
 }
 
-INSTANTIATE_TEST_SUITE_P(Wire, KitDelivery, ::testing::ValuesIn(deliveryCases), nameOf<DeliveryCase>);
+INSTANTIATE_TEST_SUITE_P(Wire, KitDelivery, ::testing::ValuesIn(deliveryCases), caseName<DeliveryCase>);
 
 TEST(KitDelivery, largestKitsAreExactlyTheLimit) {
-    uint32_t equal = 0, mixed = 0;
-    for (uint16_t size : deliveryCases[3].recordSizes) equal += size;
-    for (uint16_t size : deliveryCases[4].recordSizes) mixed += size;
-    EXPECT_EQ(equal, 65535u);
-    EXPECT_EQ(mixed, 65535u);
+    for (const DeliveryCase &row : deliveryCases) {
+        uint32_t total = 0;
+        for (uint16_t size : row.recordSizes) total += size;
+        if (std::string(row.name).rfind("largest", 0) == 0) {
+            EXPECT_EQ(total, 65535u) << row.name;
+        }
+    }
 }
 
 // The first input port is the system's own: it is opened, passed over and
 // closed, and the box at number 1 is used.
 TEST(PortTable, systemInputPortPassedOver) {
-    testkit::Setup setup;
-    setup.kitText = typicalKit;
-    setup.inputs = {{"Microsoft GS Wavetable Synth", false}, {"USB Device", false}};
     device::Model model;
-    testkit::RunResult run = testkit::runUpdateAgainst(setup, model);
+    RunResult run = runTypical(model, {{"Microsoft GS Wavetable Synth", false}, {"USB Device", false}});
     std::string output = typicalOutput;
     const std::string inLine = "MIDI IN DEVICE: USB Device\r\n";
     output.insert(output.find(inLine), inLine);

@@ -8,28 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "support/test_kits.h"
+
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-// A sound record around payload: big-endian N, payload, little-endian check word.
-Bytes record(const Bytes &payload) {
-    uint32_t n = static_cast<uint32_t>(payload.size()) + 2;
-    uint16_t sum = 0;
-    for (uint8_t b : payload) sum = static_cast<uint16_t>(sum + b);
-    uint16_t check = static_cast<uint16_t>(0x10000 - sum);
-    Bytes out = {static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n & 0xFF)};
-    out.insert(out.end(), payload.begin(), payload.end());
-    out.push_back(static_cast<uint8_t>(check & 0xFF));
-    out.push_back(static_cast<uint8_t>(check >> 8));
-    return out;
-}
-
-Bytes payloadOf(size_t size, uint8_t seed) {
-    Bytes payload(size);
-    for (size_t i = 0; i < size; ++i) payload[i] = static_cast<uint8_t>(seed + i * 37);
-    return payload;
-}
+using testkit::Bytes;
+using testkit::makeRecord;
 
 Bytes joined(std::initializer_list<Bytes> parts) {
     Bytes out;
@@ -71,10 +55,10 @@ std::vector<WalkCase> walkCases() {
         {"noPayloadZeroCheck", {0x00, 0x02, 0x00, 0x00}, -1},
         {"noPayloadCheckLowByteSet", {0x00, 0x02, 0x01, 0x00}, 0},
         {"noPayloadCheckHighByteSet", {0x00, 0x02, 0x00, 0x01}, 0},
-        {"severalRecords", joined({record(payloadOf(19, 1)), {0x00, 0x02, 0x00, 0x00}, record(payloadOf(300, 9))}), -1},
+        {"severalRecords", joined({makeRecord(23, 1), {0x00, 0x02, 0x00, 0x00}, makeRecord(304, 9)}), -1},
         {"badSecondRecord", joined({example, {0x00, 0x05, 0x01, 0x02, 0x03, 0xFA, 0xFE}}), 7},
-        {"badThirdAfterTwoSound", joined({example, record({0x80}), record({1, 2}), {0x00, 0x03, 0x01, 0x00, 0x00}}),
-         18},
+        {"badThirdAfterTwoSound",
+         joined({example, makeRecord(5, 0x80), makeRecord(6, 0x0201), {0x00, 0x03, 0x01, 0x00, 0x00}}), 18},
         {"lengthZero", {0x00, 0x00, 0x00, 0x00}, 0},
         {"lengthOne", joined({example, {0x00, 0x01, 0x00}}), 7},
         {"runsPastCount", {0x00, 0x09, 0x01, 0x02, 0x03, 0xFA, 0xFF}, 0},
@@ -83,8 +67,8 @@ std::vector<WalkCase> walkCases() {
         {"checkWordCutByCount", joined({example, {0x00, 0x03, 0x01, 0xFF}}), 7},
         // Sound as far as the count goes, but the check word's high byte lies beyond it.
         {"checkHighByteBeyondCount", {0x00, 0x03, 0x01, 0xFF}, 0},
-        {"oneRecordFillsAFullKit", record(payloadOf(65531, 3)), -1},
-        {"fullKitEndsWithLoneByte", joined({record(payloadOf(65530, 3)), {0x00}}), 65534},
+        {"oneRecordFillsAFullKit", makeRecord(65535, 3), -1},
+        {"fullKitEndsWithLoneByte", joined({makeRecord(65534, 3), {0x00}}), 65534},
     };
 }
 
@@ -138,8 +122,8 @@ TEST(RecordCheck, NamesEachFault) {
 // Any one byte of a record changed, to any other value, fails the kit: in the
 // length field, the payload or the check word.
 TEST(RecordCheck, EverySingleByteChangeFails) {
-    for (const Bytes &sound : {example, record(payloadOf(40, 5))}) {
-        Bytes kit = joined({record({0x10, 0x20}), sound});
+    for (const Bytes &sound : {example, makeRecord(44, 5)}) {
+        Bytes kit = joined({makeRecord(6, 0x2010), sound});
         size_t start = kit.size() - sound.size();
         ASSERT_EQ(firstBad(kit), -1);
         for (size_t at = start; at < kit.size(); ++at) {

@@ -5,22 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "kit/hex_text_reader.h"
 #include "kit/kit_records.h"
 #include "kit_tool_error.h"
+#include "support/test_kits.h"
 
 namespace {
 
-std::vector<uint8_t> randomFirmware(size_t size, uint32_t seed) {
-    std::mt19937 generator(seed);
-    std::vector<uint8_t> bytes(size);
-    for (uint8_t &byte : bytes) byte = static_cast<uint8_t>(generator());
-    return bytes;
-}
+using testkit::randomBytes;
 
 TEST(KitBuilder, SmallKitTextIsExact) {
     std::vector<uint8_t> firmware = {0x01, 0x02, 0x03, 0xA0, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11, 0x12, 0x13};
@@ -47,7 +42,7 @@ class KitRoundTrip : public testing::TestWithParam<RoundTrip> {};
 
 TEST_P(KitRoundTrip, UpdaterReadsSoundRecordsThatJoinBackToTheFirmware) {
     RoundTrip trip = GetParam();
-    std::vector<uint8_t> firmware = randomFirmware(trip.firmwareSize, static_cast<uint32_t>(trip.firmwareSize * 7919));
+    std::vector<uint8_t> firmware = randomBytes(trip.firmwareSize, static_cast<uint32_t>(trip.firmwareSize * 7919));
     std::vector<uint8_t> kit = buildRecords(firmware, trip.payloadSize);
     std::string text = formatHexText(kit);
 

@@ -2,46 +2,21 @@
 // validation on every kind of kit, and say where and why it fails.
 #include "kit_report.h"
 
-#include <stdlib.h>
-
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
 
 #include "kit/hex_text_reader.h"
 #include "kit/kit_records.h"
+#include "support/expected_output.h"
+#include "support/temp_folder.h"
+#include "support/test_kits.h"
 
 namespace {
 
-// A folder of its own, removed with everything in it however the test ends.
-struct TempFolder {
-    std::string path;
-    TempFolder() {
-        char name[] = "/tmp/tarnwick-kit-unit-XXXXXX";
-        if (mkdtemp(name) != nullptr) path = name;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
-    }
-    std::string write(const std::string &name, const std::string &text) const {
-        std::ofstream(path + "/" + name, std::ios::binary) << text;
-        return path + "/" + name;
-    }
-};
-
-std::string repeated(const std::string &text, size_t times) {
-    std::string all;
-    for (size_t i = 0; i < times; ++i) all += text;
-    return all;
-}
-
-// One record of the largest payload, all zeros: exactly 65,535 bytes.
-std::string largestKit() { return "FF FD " + repeated("00 ", 65531) + "00 00"; }
+using testkit::TempFolder;
 
 struct KitCase {
     const char *what;
@@ -58,7 +33,8 @@ class CheckAgreesWithUpdater : public testing::TestWithParam<KitCase> {};
 TEST_P(CheckAgreesWithUpdater, OnFirstFaultAndVerdict) {
     const KitCase &kit = GetParam();
     TempFolder folder;
-    KitReport report = examineKit(folder.write("Tarnwick_Box.kit", kit.text));
+    folder.write("Tarnwick_Box.kit", kit.text);
+    KitReport report = examineKit(folder.file("Tarnwick_Box.kit"));
 
     // The updater's side: its reader, its refusal of an over-long kit, its walk.
     auto image = std::make_unique<KitImage>();
@@ -104,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
                     KitCase{"one record", "00 05 01 02 03 FA FF", -1, none, true},
                     KitCase{"lower case", "00 05 01 02 03 fa ff\r\n00 02 00 00\r\n", -1, none, true},
                     KitCase{"no payload", "00 02 00 00", -1, none, true},
-                    KitCase{"largest kit", largestKit(), -1, none, true},
+                    KitCase{"largest kit", testkit::largestZeroKitText(), -1, none, true},
                     KitCase{"stops at ctrl-z",
                             "00 02 00 00\x1A"
                             "00 01",
@@ -120,14 +96,16 @@ INSTANTIATE_TEST_SUITE_P(
                     KitCase{"N over the kit", "FF FF 00 00", 0, RecordFault::runsPastEnd, false},
                     KitCase{"bad record hidden after stop", "00 02 00 00 G 00 02 01 00", -1, none, true},
                     // 65,536 bytes: the updater refuses a kit over the limit.
-                    KitCase{"too long", repeated("00 02 00 00 ", 16384), 65532, RecordFault::runsPastEnd, false},
-                    KitCase{"too long, records sound", largestKit() + " 00", -1, none, false}));
+                    KitCase{"too long", expected::repeat("00 02 00 00 ", 16384), 65532, RecordFault::runsPastEnd,
+                            false},
+                    KitCase{"too long, records sound", testkit::largestZeroKitText() + " 00", -1, none, false}));
 
 TEST(KitReport, SaysWhereTheReadingStopped) {
     TempFolder folder;
-    std::string path = folder.write("tarnwick_box_1.KIT",
-                                    "00 02 00 00\r\n\x1A"
-                                    "00 05 garbage");
+    folder.write("tarnwick_box_1.KIT",
+                 "00 02 00 00\r\n\x1A"
+                 "00 05 garbage");
+    std::string path = folder.file("tarnwick_box_1.KIT");
     KitReport report = examineKit(path);
     EXPECT_EQ(report.reading.end, HexTextEnd::notHex);
     EXPECT_EQ(report.reading.stopAt, 13u);
@@ -146,7 +124,8 @@ TEST(KitReport, SaysWhereTheReadingStopped) {
 
 TEST(KitReport, ListsRecordsPastABadCheckWordAndNamesTheFirstFault) {
     TempFolder folder;
-    std::string path = folder.write("Kit.kit", "00 05 01 02 03 FB FF 00 02 00 00 00 03 00");
+    folder.write("Kit.kit", "00 05 01 02 03 FB FF 00 02 00 00 00 03 00");
+    std::string path = folder.file("Kit.kit");
     std::ostringstream out;
     printReport(examineKit(path), out);
     EXPECT_EQ(out.str(), "kit: " + path +
