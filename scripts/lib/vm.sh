@@ -26,9 +26,6 @@
 # sees exactly the MIDI ports its modules make. QEMU is stopped by its
 # process id whatever happens, and ends on its own once the timeout has passed.
 
-# shellcheck source-path=SCRIPTDIR source=jack.sh
-source "$(dirname "${BASH_SOURCE[0]}")/jack.sh" # stop_process
-
 vm_dir=${repo_root:?source lib/common.sh first}/build-vm
 
 # The script the guest's kernel starts: modules for 9p, the shared folders,
@@ -99,7 +96,7 @@ vm_prepare_cache() {
   local package version kernel_stamp initramfs_stamp
   package=$(vm_kernel_package)
   if [ -z "$package" ]; then
-    as_root apt-get update -qq
+    logged "$vm_dir/apt-update.log" as_root apt-get update || return 1
     package=$(vm_kernel_package)
   fi
   [ -n "$package" ] || { echo "vm: no linux-image-amd64 in the package lists" >&2; return 1; }
@@ -108,26 +105,14 @@ vm_prepare_cache() {
   if [ "$(cat "$vm_dir/kernel.stamp" 2>/dev/null)" != "$kernel_stamp" ]; then
     echo "vm: kernel $package $version"
     rm -f "$vm_dir/kernel.stamp" "$vm_dir/initramfs.stamp"
-    vm_logged kernel vm_fetch_kernel "$package" "$version" || return 1
+    logged "$vm_dir/kernel.log" vm_fetch_kernel "$package" "$version" || return 1
     echo "$kernel_stamp" >"$vm_dir/kernel.stamp"
   fi
   initramfs_stamp="$kernel_stamp $(dpkg-query -W -f='${Version}' busybox-static) $(echo "$vm_init_script" | sha256sum)"
   if [ "$(cat "$vm_dir/initramfs.stamp" 2>/dev/null)" != "$initramfs_stamp" ]; then
     echo "vm: initramfs"
-    vm_logged initramfs vm_build_initramfs "${package#linux-image-}" || return 1
+    logged "$vm_dir/initramfs.log" vm_build_initramfs "${package#linux-image-}" || return 1
     echo "$initramfs_stamp" >"$vm_dir/initramfs.stamp"
-  fi
-}
-
-# vm_logged NAME COMMAND...: runs COMMAND with its output in build-vm/NAME.log,
-# shown when it fails.
-vm_logged() {
-  local log=$vm_dir/$1.log
-  shift
-  if ! "$@" >"$log" 2>&1; then
-    echo "vm: failed; $log:" >&2
-    cat "$log" >&2
-    return 1
   fi
 }
 
