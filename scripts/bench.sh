@@ -10,12 +10,11 @@ set -uo pipefail
 # shellcheck source-path=SCRIPTDIR source=lib/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 # shellcheck source-path=SCRIPTDIR source=lib/jack.sh
-source "$repo_root/scripts/lib/jack.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/lib/jack.sh"
 
 ensure_packages "${build_packages[@]}" libbenchmark-dev libasound2-dev time || exit 2
 build_dir=$repo_root/build-bench
-mkdir -p "$build_dir"
-if ! logged "$build_dir/bench-build.log" cmake_build "$build_dir" "tarnwick_bench tarnwick-update tarnwick-target" \
+if ! quiet_step "build: build-bench" cmake_build "$build_dir" "tarnwick_bench tarnwick-update tarnwick-target" \
   -DCMAKE_BUILD_TYPE=Release -DTARNWICK_WERROR=ON -DTARNWICK_TESTS=OFF -DTARNWICK_BENCH=ON; then
   echo "bench: the build failed"
   exit 2

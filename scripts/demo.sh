@@ -13,7 +13,7 @@ set -euo pipefail
 # shellcheck source-path=SCRIPTDIR source=lib/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 # shellcheck source-path=SCRIPTDIR source=lib/jack.sh
-source "$repo_root/scripts/lib/jack.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/lib/jack.sh"
 
 if [ -n "${DEMO_BUILD_DIR:-}" ]; then
   build_dir=$DEMO_BUILD_DIR

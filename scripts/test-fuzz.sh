@@ -32,8 +32,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-fuzz.XXXXXX")
 corpora=${FUZZ_CORPUS_DIR:-$work/corpus}
 trap 'rm -rf "$work"' EXIT
 
-cmake_build "$build_dir" "kit_fuzzer protocol_fuzzer" -DCMAKE_CXX_COMPILER=clang++ -DTARNWICK_FUZZ=ON \
-  -DTARNWICK_TESTS=OFF -DTARNWICK_WERROR=ON
+quiet_step "build: build-fuzz" cmake_build "$build_dir" "kit_fuzzer protocol_fuzzer" -DCMAKE_CXX_COMPILER=clang++ \
+  -DTARNWICK_FUZZ=ON -DTARNWICK_TESTS=OFF -DTARNWICK_WERROR=ON
 
 # Per target: the options its inputs need. A kit text across the file
 # reader's block edge costs a hundred short ones: time goes by cost. A whole

@@ -7,7 +7,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
 ensure_packages "${build_packages[@]}"
-cmake_build "$repo_root/build-native" "" "${native_options[@]}"
+quiet_step "build: build-native" cmake_build "$repo_root/build-native" "" "${native_options[@]}"
 cd "$repo_root/build-native"
 # No test may hang the step: each is stopped after ten minutes at most.
 ctest --output-on-failure -j2 --timeout 600

@@ -12,7 +12,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 ensure_packages "${build_packages[@]}" dpkg-dev
 
 build_dir=$repo_root/build-packages
-cmake_build "$build_dir" "" -DCMAKE_BUILD_TYPE=Release -DTARNWICK_WERROR=ON -DTARNWICK_TESTS=OFF
+quiet_step "build: build-packages" cmake_build "$build_dir" "" -DCMAKE_BUILD_TYPE=Release -DTARNWICK_WERROR=ON \
+  -DTARNWICK_TESTS=OFF
 rm -f "$build_dir"/*.deb
 (cd "$build_dir" && cpack -G DEB >/dev/null)
 
@@ -26,24 +27,20 @@ package=$(dpkg-deb -f "$deb" Package)
 echo "package: $(basename "$deb")"
 installed() { dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; }
 
-# --- contents: the programs the build made, the README, nothing else ----------
+# --- contents: the three programs, the README, nothing else -------------------
 dpkg-deb -c "$deb"
 programs=(tarnwick-update tarnwick-target tarnwick-kit)
-expected=$({ printf './usr/bin/%s\n' "${programs[@]}"; echo ./usr/share/doc/tarnwick/README.md; } | sort | tr '\n' ' ')
-check_equal "the package holds $expected" "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort | tr '\n' ' ')" \
-  "$expected"
-if dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/tarnwick/README.md | cmp -s - "$repo_root/README.md"; then
-  pass "the package's README.md is the repository's"
-else
-  fail "the package's README.md differs from the repository's"
-fi
+expected=$({ printf './usr/bin/%s\n' "${programs[@]}"; echo ./usr/share/doc/tarnwick/README.md; } | sort | paste -sd' ')
+holds=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort | paste -sd' ')
+check_equal "the package holds $expected" "$holds" "$expected"
+check "the package's README.md is the repository's" \
+  cmp -s <(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/tarnwick/README.md) "$repo_root/README.md"
 
 # --- dependencies: found by dpkg-shlibdeps --------------------------------------
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-depend_names=" $(tr ',|' '\n' <<<"$depends" | awk '{ print $1 }' | tr '\n' ' ') "
 for needed in libc6 libstdc++6 librtmidi6; do
-  if [[ $depend_names == *" $needed "* ]]; then pass "depends on $needed"; else fail "does not depend on $needed"; fi
+  check "depends on $needed" grep -qx "$needed" <(tr ',|' '\n' <<<"$depends" | awk '{ print $1 }')
 done
 
 # --- installed: run, then removed ---------------------------------------------
@@ -53,7 +50,7 @@ if installed; then
 fi
 work=$(mktemp -d /tmp/tarnwick-packages.XXXXXX)
 cleanup() {
-  if installed; then as_root apt-get remove -y -qq "$package" </dev/null >/dev/null || true; fi
+  if installed; then apt_get remove -y -qq "$package" </dev/null >/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -62,7 +59,7 @@ trap cleanup EXIT
 cp "$deb" "$work/"
 chmod 755 "$work"
 chmod 644 "$work/$(basename "$deb")"
-if as_root apt-get install -y -qq "$work/$(basename "$deb")" </dev/null >"$work/install.log" 2>&1; then
+if apt_get install -y -qq "$work/$(basename "$deb")" </dev/null >"$work/install.log" 2>&1; then
   pass "apt-get installs the package with its dependencies"
 else
   fail "apt-get could not install the package:"
@@ -90,20 +87,14 @@ fi
 # The tools link against what the package declared; --help shows they start.
 # Their version and the package's come from the one project version.
 package_version=$(dpkg-deb -f "$deb" Version)
+starts() { timeout -k 5 30 "/usr/bin/$1" --help </dev/null >/dev/null 2>&1; }
 for tool in "${programs[@]:1}"; do
-  if timeout -k 5 30 "/usr/bin/$tool" --help </dev/null >/dev/null 2>&1; then
-    pass "the installed $tool --help exits 0"
-  else
-    fail "the installed $tool --help fails"
-  fi
+  check "the installed $tool --help exits 0" starts "$tool"
   version=$(timeout -k 5 30 "/usr/bin/$tool" --version </dev/null 2>&1) || version="(exit status $?) $version"
   check_equal "the installed $tool --version says the package's version" "$version" "$tool $package_version"
 done
 
-if as_root apt-get remove -y -qq "$package" </dev/null >/dev/null && [ ! -e /usr/bin/tarnwick-update ]; then
-  pass "apt-get removes the package and its programs"
-else
-  fail "the package did not come off cleanly"
-fi
+removed() { apt_get remove -y -qq "$package" </dev/null >/dev/null && [ ! -e /usr/bin/tarnwick-update ]; }
+check "apt-get removes the package and its programs" removed
 
 checks_summary packages

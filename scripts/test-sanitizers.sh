@@ -26,8 +26,8 @@ build_and_test() {
   local build_dir=$repo_root/build-$name started=$SECONDS status=0
   local logs=$build_dir/sanitizer-logs
   echo "-- $name: -fsanitize=$sanitizers, tests labelled $labels"
-  if ! cmake_build "$build_dir" "" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="-O1" \
-    -DTARNWICK_SANITIZE="$sanitizers"; then
+  if ! quiet_step "build: build-$name" cmake_build "$build_dir" "" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE= \
+    -DCMAKE_CXX_FLAGS="-O1" -DTARNWICK_SANITIZE="$sanitizers"; then
     fail "$name: the build failed"
     return 0
   fi

@@ -31,15 +31,6 @@ cross_options=(-DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-i686.cmake" -DCMAK
 work=$(mktemp -d /tmp/tarnwick-windows-step.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-# step TEXT COMMAND...: one line for the step; COMMAND's output goes to a log
-# that is shown only when it fails, which ends the step.
-step() {
-  local text=$1
-  shift
-  echo "$text"
-  logged "$work/step.log" "$@" || exit 1
-}
-
 # --- packages: the cross toolchain, Wine, unzip, the native build, the VM ----
 # Wine is needed here even where this kernel cannot run it: the VM runs this
 # machine's root. The i386 package lists arrive only with the next update.
@@ -53,13 +44,13 @@ vm_prepare
 
 # --- build: the program, the stand-in winmm (a project of its own), and the
 # native tarnwick-target for the ALSA cases, in the native step's folder ------
-step "build: tarnwick-update.exe" cmake_build "$build_dir" tarnwick-update "${cross_options[@]}" -DTARNWICK_TESTS=OFF
+quiet_step "build: tarnwick-update.exe" cmake_build "$build_dir" tarnwick-update "${cross_options[@]}" -DTARNWICK_TESTS=OFF
 build_stand_in() {
   local cmake_source=$cases_dir/winmm_double
   cmake_build "$double_dir" "" "${cross_options[@]}"
 }
-step "build: the stand-in winmm.dll" build_stand_in
-step "build: tarnwick-target (native)" cmake_build "$native_dir" tarnwick-target "${native_options[@]}"
+quiet_step "build: the stand-in winmm.dll" build_stand_in
+quiet_step "build: tarnwick-target (native)" cmake_build "$native_dir" tarnwick-target "${native_options[@]}"
 
 # --- imports: only the system's own DLLs ------------------------------------
 # The C and C++ runtimes are linked statically; msvcrt is the system's C
@@ -110,27 +101,6 @@ else
 fi
 
 # --- runs under Wine ----------------------------------------------------------
-# True when this kernel runs 32-bit x86 programs, found out by running one: a
-# minimal static ELF32 whose only instructions end it with status 42.
-runs_32bit_programs() {
-  local probe=$work/probe32 status=0
-  {
-    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00'
-    # ELF header: executable, i386, entry 0x08048054, one program header.
-    printf '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00'
-    printf '\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00'
-    # Program header: the file's 96 bytes loaded at 0x08048000, readable and
-    # executable.
-    printf '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08'
-    printf '\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'
-    # mov eax, 1 (exit); mov ebx, 42; int 0x80
-    printf '\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80'
-  } >"$probe"
-  chmod +x "$probe"
-  "$probe" 2>/dev/null || status=$?
-  [ "$status" -eq 42 ]
-}
-
 # wine_cases WHERE GROUP...: the groups here or ("vm") in one VM boot with the
 # sequencer alone, the output also kept for the count.
 wine_log=$work/wine.log
@@ -148,7 +118,8 @@ wine_status=0
 if [ "${TARNWICK_WINDOWS_IN_VM:-0}" = 1 ]; then
   echo "wine: every run in the VM (TARNWICK_WINDOWS_IN_VM=1)"
   wine_cases vm no-ports stand-in alsa || wine_status=$?
-elif runs_32bit_programs; then
+elif /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  # Wine's 32-bit loader started: this kernel runs 32-bit programs.
   echo "wine: on this machine (it runs 32-bit programs); the ALSA cases in the VM"
   wine_cases here no-ports stand-in || wine_status=$?
   wine_cases vm alsa || wine_status=$?

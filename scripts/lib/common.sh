@@ -13,6 +13,11 @@ native_options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_WERROR=ON)
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
+# apt_get ARG...: apt-get as root, waiting up to ten minutes for another
+# apt-get or dpkg to finish.
+apt_get() {
+  as_root apt-get -o DPkg::Lock::Timeout=600 "$@"
+}
 
 # logged LOG COMMAND...: runs COMMAND with its output in LOG, which is shown
 # on standard error when it fails.
@@ -25,6 +30,16 @@ logged() {
     cat "$log" >&2
   fi
   return "$status"
+}
+
+# quiet_step TEXT COMMAND...: one line, TEXT, for a step whose output (a
+# build's, say) matters only when it fails; it is shown then.
+quiet_step() {
+  local text=$1 log
+  shift
+  echo "$text"
+  log=$(mktemp "${TMPDIR:-/tmp}/tarnwick-step.XXXXXX")
+  logged "$log" "$@" && rm -f "$log"
 }
 
 # ensure_packages PACKAGE...: installs those not installed yet, in one line
@@ -43,10 +58,10 @@ ensure_packages() {
   log=$(mktemp "${TMPDIR:-/tmp}/tarnwick-apt.XXXXXX")
   echo "installing: ${missing[*]} (log: $log)"
   if [ "$apt_updated" -eq 0 ]; then
-    logged "$log" as_root apt-get update || return 1
+    logged "$log" apt_get update || return 1
     apt_updated=1
   fi
-  logged "$log" as_root apt-get install -y --no-install-recommends "${missing[@]}"
+  logged "$log" apt_get install -y --no-install-recommends "${missing[@]}"
 }
 
 # cmake_build DIR TARGETS CMAKE_OPTION...: configures the repository in DIR
@@ -87,7 +102,7 @@ check_equal() {
 # show_difference EXPECTED ACTUAL: how two files' bytes differ, for a failed
 # comparison.
 show_difference() {
-  diff -u <(od -An -c "$1") <(od -An -c "$2") | tail -n +3 | sed 's/^/    /'
+  { diff -u <(od -An -c "$1") <(od -An -c "$2") || true; } | tail -n +3 | sed 's/^/    /'
 }
 # checks_from_log LOG: counts the verdict lines another script wrote to LOG.
 checks_from_log() {

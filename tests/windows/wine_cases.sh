@@ -1,26 +1,24 @@
 #!/usr/bin/env bash
 # The Windows program's runs under Wine, each in a fresh folder with standard
 # input from /dev/null, its standard output compared byte for byte with
-# expected/NAME.out: Windows' text mode line ends ("\r\n") and the prompt of
-# the command interpreter's "pause", which returns at once because standard
-# input is at its end. scripts/test-windows.sh runs this on this machine or
-# inside the VM, where only /tmp and the working folder are writable.
+# expected/NAME.out: Windows' line ends ("\r\n") and the prompt of cmd's
+# "pause", which returns at once at the end of standard input.
+# scripts/test-windows.sh runs this here or in the VM, where only /tmp and the
+# working folder are writable.
 #
 #   wine_cases.sh EXE WINMM_DLL TARGET GROUP...
 #
-# Groups:
 #   no-ports  Wine's own winmm with Wine's sound drivers disabled: no MIDI
-#             ports at all, so a run that gets past the kit stages ends with
-#             the missing-input-port message;
+#             ports, so a run past the kit stages ends with the
+#             missing-input-port message;
 #   stand-in  the stand-in WINMM_DLL beside the program (the device model
-#             behind MIDI ports, loaded with WINEDLLOVERRIDES=winmm=n): whole
-#             updates, with the box's image and counters checked as well;
-#   alsa      Wine's own winmm over the ALSA sequencer, with TARGET
-#             (tarnwick-target) as the box: the real winmm of a Windows
-#             implementation. Needs /dev/snd/seq without "Midi Through",
-#             whose ports Wine lists as ordinary ones.
+#             behind MIDI ports): whole updates, with the box's image and
+#             counters checked as well;
+#   alsa      Wine's own winmm over the ALSA sequencer, TARGET
+#             (tarnwick-target) as the box. Needs /dev/snd/seq without
+#             "Midi Through", whose ports Wine lists as ordinary ones.
 #
-# Prints "PASS: ..." or "FAIL: ..." per check; exit status 1 when any failed.
+# One line per check, "PASS: ..." or "FAIL: ..."; exit status 1 when any failed.
 set -uo pipefail
 cases_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source-path=SCRIPTDIR source=../../scripts/lib/common.sh
