@@ -57,11 +57,15 @@ ensure_packages() {
   fi
   log=$(mktemp "${TMPDIR:-/tmp}/tarnwick-apt.XXXXXX")
   echo "installing: ${missing[*]} (log: $log)"
+  logged "$log" apt_install "${missing[@]}"
+}
+# The package lists are brought up to date once per script.
+apt_install() {
   if [ "$apt_updated" -eq 0 ]; then
-    logged "$log" apt_get update || return 1
+    apt_get update || return 1
     apt_updated=1
   fi
-  logged "$log" apt_get install -y --no-install-recommends "${missing[@]}"
+  apt_get install -y --no-install-recommends "$@"
 }
 
 # cmake_build DIR TARGETS CMAKE_OPTION...: configures the repository in DIR
