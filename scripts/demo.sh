@@ -10,33 +10,26 @@
 # it installs and builds nothing and runs those (the test VM, whose root is
 # read-only, runs the demo so).
 set -euo pipefail
-# shellcheck source=lib/common.sh
+# shellcheck source-path=SCRIPTDIR source=lib/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
-# shellcheck source=lib/jack.sh
-source "$repo_root/scripts/lib/jack.sh"
+# shellcheck source-path=SCRIPTDIR source=lib/jack.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/jack.sh"
 
-have_kit_tool=0
-if [ -f "$repo_root/tools/kit/CMakeLists.txt" ]; then have_kit_tool=1; fi
 if [ -n "${DEMO_BUILD_DIR:-}" ]; then
   build_dir=$DEMO_BUILD_DIR
 else
-  ensure_packages "${build_packages[@]}"
+  quiet_when_present=1 ensure_packages "${build_packages[@]}"
   build_dir=$repo_root/build-demo
-  cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICK_TESTS=OFF >/dev/null
-  programs=(tarnwick-update tarnwick-target)
-  [ "$have_kit_tool" -eq 0 ] || programs+=(tarnwick-kit)
-  cmake --build "$build_dir" -j2 --target "${programs[@]}"
+  cmake_build "$build_dir" "tarnwick-update tarnwick-target tarnwick-kit" -DCMAKE_BUILD_TYPE=Release \
+    -DTARNWICK_TESTS=OFF
 fi
-updater=$build_dir/src/tarnwick-update
-target=$build_dir/target/tarnwick-target
 
 work=$(mktemp -d /tmp/tarnwick-demo.XXXXXX)
-target_pid=
 updater_pid=
 cleanup() {
   set +e
   stop_process "$updater_pid"
-  stop_process "$target_pid"
+  target_stop
   jack_stop
   rm -rf "$work"
 }
@@ -55,28 +48,8 @@ for ((i = 0; i < firmware_size; i++)); do
   escapes+=$escape
 done
 printf '%b' "$escapes" >"$work/firmware.bin"
-
 kit=$work/Tarnwick_Box_demo.kit
-if [ "$have_kit_tool" -eq 1 ]; then
-  "$build_dir/tools/kit/tarnwick-kit" build "$work/firmware.bin" -o "$kit" --payload "$payload_size" >/dev/null
-else
-  # The same records by hand: the length N (payload + 2) high byte first, the
-  # payload, then the check word that brings the payload sum to 0 modulo
-  # 65,536, low byte first; one record to a line.
-  mapfile -t firmware < <(od -An -v -tu1 -w1 "$work/firmware.bin")
-  : >"$kit"
-  for ((offset = 0; offset < firmware_size; offset += payload_size)); do
-    chunk=("${firmware[@]:offset:payload_size}")
-    n=$((${#chunk[@]} + 2)) sum=0
-    printf -v line '%02X %02X' $((n >> 8)) $((n & 0xFF))
-    for byte in "${chunk[@]}"; do
-      sum=$(((sum + byte) & 0xFFFF))
-      printf -v line '%s %02X' "$line" "$byte"
-    done
-    check=$(((0x10000 - sum) & 0xFFFF))
-    printf '%s %02X %02X\r\n' "$line" $((check & 0xFF)) $((check >> 8)) >>"$kit"
-  done
-fi
+"$build_dir/tools/kit/tarnwick-kit" build "$work/firmware.bin" -o "$kit" --payload "$payload_size" >/dev/null
 rm "$work/firmware.bin"
 echo "== sample kit: $kit, $firmware_size bytes of firmware in records of $payload_size"
 head -n 2 "$kit"
@@ -98,16 +71,10 @@ else
   jack_start "$server" "$work/jackd.log"
 fi
 
-"$target" --api "$api" --kit "$kit" --timeout 900 >"$work/target.log" 2>&1 </dev/null &
-target_pid=$!
-for ((tries = 0; tries < 100; tries++)); do
-  grep -q ' ready: ' "$work/target.log" && break
-  kill -0 "$target_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if ! grep -q ' ready: ' "$work/target.log"; then
+target_log=$work/target
+if ! target_start "$target_log" "$build_dir/target/tarnwick-target" --api "$api" --kit "$kit" --timeout 900; then
   echo "== tarnwick-target did not start:"
-  cat "$work/target.log"
+  cat "$target_log.out" "$target_log.err"
   exit 1
 fi
 
@@ -118,6 +85,7 @@ echo "== tarnwick-update, started in $work"
 # foreground, so that the key is the user's and Ctrl-C reaches it. Otherwise
 # its input is empty, so the wait ends at once, and it runs as a job of its own
 # that the clean-up can end should the script be told to stop.
+updater=$build_dir/src/tarnwick-update
 status=0
 if [ -t 0 ] && [ -t 1 ]; then
   (cd "$work" && timeout --foreground -k 5 900 "$updater") || status=$?
@@ -128,14 +96,13 @@ else
   updater_pid=
 fi
 
-stop_process "$target_pid"
-target_pid=
+target_stop
 # The box's own summary only when something went wrong: on success the
 # updater's last words stand last.
 if [ "$status" -ne 0 ] || [ "$stopped_status" -ne 0 ]; then
-  summary=$(grep ' summary: ' "$work/target.log" | sed 's/^ *[0-9.]* summary: //' || true)
+  summary=$(grep ' summary: ' "$target_log.out" | sed 's/^ *[0-9.]* summary: //' || true)
   echo "== the virtual box holds: ${summary:-nothing (see its log below)}"
   echo "== the update did not complete (updater status $status, tarnwick-target status $stopped_status); its log:"
-  cat "$work/target.log"
+  cat "$target_log.out" "$target_log.err"
   exit 1
 fi

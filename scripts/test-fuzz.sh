@@ -20,21 +20,20 @@
 #     -jobs=2 -workers=2 corpus-kit
 # A kept input is replayed with: build-fuzz/fuzz/<target>_fuzzer <input file>
 set -euo pipefail
-# shellcheck source=lib/common.sh
+# shellcheck source-path=SCRIPTDIR source=lib/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
 ensure_packages "${build_packages[@]}" clang libclang-rt-14-dev
 
 seconds=${FUZZ_SECONDS:-60}
 build_dir=$repo_root/build-fuzz
+artifacts=$build_dir/artifacts
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-fuzz.XXXXXX")
 corpora=${FUZZ_CORPUS_DIR:-$work/corpus}
-artifacts=$repo_root/build-fuzz/artifacts
 trap 'rm -rf "$work"' EXIT
 
-cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DTARNWICK_FUZZ=ON -DTARNWICK_TESTS=OFF \
-  -DTARNWICK_WERROR=ON >/dev/null
-cmake --build "$build_dir" -j2 --target kit_fuzzer protocol_fuzzer
+quiet_step "build: build-fuzz" cmake_build "$build_dir" "kit_fuzzer protocol_fuzzer" -DCMAKE_CXX_COMPILER=clang++ \
+  -DTARNWICK_FUZZ=ON -DTARNWICK_TESTS=OFF -DTARNWICK_WERROR=ON
 
 # Per target: the options its inputs need. A kit text across the file
 # reader's block edge costs a hundred short ones: time goes by cost. A whole
@@ -46,25 +45,24 @@ declare -A options=(
 
 rm -rf "$artifacts"
 mkdir -p "$artifacts"
-failed=0
 for target in kit protocol; do
   corpus=$corpora/$target
   mkdir -p "$corpus"
   cp -n "$repo_root/fuzz/corpus/$target/"* "$corpus/"
   log=$work/$target.log
   echo "-- $target: ${seconds} s"
-  # shellcheck disable=SC2086
+  # shellcheck disable=SC2086 # the options are words
   if (cd "$work" && "$build_dir/fuzz/${target}_fuzzer" ${options[$target]} -max_total_time="$seconds" \
     -print_final_stats=1 -artifact_prefix="$artifacts/$target-" "$corpus" >"$log" 2>&1); then
     grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
     grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1 || true
+    pass "$target: no findings in ${seconds} s"
   else
-    failed=1
-    echo "-- $target failed:"
     tail -n 60 "$log"
     for kept in "$artifacts/$target"-*; do
-      [ -e "$kept" ] && echo "kept input: $kept"
+      [ ! -e "$kept" ] || echo "kept input: $kept"
     done
+    fail "$target: a finding"
   fi
 done
-exit $failed
+checks_summary fuzz

@@ -3,14 +3,11 @@
 # (unit, scenario, process, realmidi) run through CTest. Any failure fails the
 # step.
 set -euo pipefail
-# shellcheck source=lib/common.sh
+# shellcheck source-path=SCRIPTDIR source=lib/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
 ensure_packages "${build_packages[@]}"
-
-build_dir=$repo_root/build-native
-cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_WERROR=ON
-cmake --build "$build_dir" -j2
-cd "$build_dir"
+quiet_step "build: build-native" cmake_build "$repo_root/build-native" "" "${native_options[@]}"
+cd "$repo_root/build-native"
 # No test may hang the step: each is stopped after ten minutes at most.
 ctest --output-on-failure -j2 --timeout 600

@@ -11,73 +11,47 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 # dpkg-shlibdeps, which finds the package's run-time dependencies, is in dpkg-dev.
 ensure_packages "${build_packages[@]}" dpkg-dev
 
-build_dir=$repo_root/build/ci-packages
-cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICK_WERROR=ON \
-    -DTARNWICK_TESTS=OFF >/dev/null
-ninja -C "$build_dir" -j2
+build_dir=$repo_root/build-packages
+quiet_step "build: build-packages" cmake_build "$build_dir" "" -DCMAKE_BUILD_TYPE=Release -DTARNWICK_WERROR=ON \
+  -DTARNWICK_TESTS=OFF
 rm -f "$build_dir"/*.deb
 (cd "$build_dir" && cpack -G DEB >/dev/null)
 
-failed=0
-passed=0
-pass() { echo "ok: $1"; passed=$((passed + 1)); }
-fail() { echo "FAILED: $1"; failed=$((failed + 1)); }
-
 debs=("$build_dir"/*.deb)
 if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
-    echo "FAILED: cpack made no single .deb in $build_dir"
-    exit 1
+  echo "FAIL: cpack made no single .deb in $build_dir"
+  exit 1
 fi
 deb=${debs[0]}
 package=$(dpkg-deb -f "$deb" Package)
 echo "package: $(basename "$deb")"
+installed() { dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; }
 
-# --- contents: the programs the build made, the README, nothing else ----------
+# --- contents: the three programs, the README, nothing else -------------------
 dpkg-deb -c "$deb"
-files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
-expected=("./usr/bin/tarnwick-update" "./usr/share/doc/tarnwick/README.md")
-programs=(tarnwick-update)
-for tool in target/tarnwick-target tools/kit/tarnwick-kit; do
-    if [ -x "$build_dir/$tool" ]; then
-        expected+=("./usr/bin/${tool##*/}")
-        programs+=("${tool##*/}")
-    fi
-done
-expected_files=$(printf '%s\n' "${expected[@]}" | sort)
-if [ "$files" = "$expected_files" ]; then
-    pass "the package holds $(echo "$files" | tr '\n' ' ')"
-else
-    fail "the package holds $(echo "$files" | tr '\n' ' '), expected $(echo "$expected_files" | tr '\n' ' ')"
-fi
-if dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/tarnwick/README.md | cmp -s - "$repo_root/README.md"; then
-    pass "the package's README.md is the repository's"
-else
-    fail "the package's README.md differs from the repository's"
-fi
+programs=(tarnwick-update tarnwick-target tarnwick-kit)
+expected=$({ printf './usr/bin/%s\n' "${programs[@]}"; echo ./usr/share/doc/tarnwick/README.md; } | sort | paste -sd' ')
+holds=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort | paste -sd' ')
+check_equal "the package holds $expected" "$holds" "$expected"
+check "the package's README.md is the repository's" \
+  cmp -s <(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/tarnwick/README.md) "$repo_root/README.md"
 
 # --- dependencies: found by dpkg-shlibdeps --------------------------------------
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-depend_names=" $(tr ',|' '\n' <<<"$depends" | awk '{ print $1 }' | tr '\n' ' ') "
 for needed in libc6 libstdc++6 librtmidi6; do
-    if [[ $depend_names == *" $needed "* ]]; then
-        pass "depends on $needed"
-    else
-        fail "does not depend on $needed"
-    fi
+  check "depends on $needed" grep -qx "$needed" <(tr ',|' '\n' <<<"$depends" | awk '{ print $1 }')
 done
 
 # --- installed: run, then removed ---------------------------------------------
-if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    echo "FAILED: $package is installed already; remove it first (apt-get remove $package)"
-    exit 1
+if installed; then
+  echo "FAIL: $package is installed already; remove it first (apt-get remove $package)"
+  exit 1
 fi
 work=$(mktemp -d /tmp/tarnwick-packages.XXXXXX)
 cleanup() {
-    if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-        as_root apt-get remove -y -qq "$package" </dev/null >/dev/null || true
-    fi
-    rm -rf "$work"
+  if installed; then apt_get remove -y -qq "$package" </dev/null >/dev/null || true; fi
+  rm -rf "$work"
 }
 trap cleanup EXIT
 
@@ -85,59 +59,42 @@ trap cleanup EXIT
 cp "$deb" "$work/"
 chmod 755 "$work"
 chmod 644 "$work/$(basename "$deb")"
-if as_root apt-get install -y -qq "$work/$(basename "$deb")" </dev/null >"$work/install.log" 2>&1; then
-    pass "apt-get installs the package with its dependencies"
+if apt_get install -y -qq "$work/$(basename "$deb")" </dev/null >"$work/install.log" 2>&1; then
+  pass "apt-get installs the package with its dependencies"
 else
-    fail "apt-get could not install the package:"
-    sed 's/^/    /' "$work/install.log"
+  fail "apt-get could not install the package:"
+  sed 's/^/    /' "$work/install.log"
 fi
-
-if [ "$(command -v tarnwick-update || true)" = /usr/bin/tarnwick-update ]; then
-    pass "tarnwick-update is /usr/bin/tarnwick-update"
-else
-    fail "tarnwick-update resolves to '$(command -v tarnwick-update || true)', not /usr/bin/tarnwick-update"
-fi
+check_equal "tarnwick-update is /usr/bin/tarnwick-update" "$(command -v tarnwick-update || true)" \
+  /usr/bin/tarnwick-update
 
 # No kit in the folder: the banner, the missing-kit message and the pause,
 # which returns at the end of standard input.
-run_dir=$work/run
-mkdir "$run_dir"
+mkdir "$work/run"
 status=0
-(cd "$run_dir" && timeout -k 5 30 /usr/bin/tarnwick-update </dev/null >"$work/update.out" 2>"$work/update.err") ||
-    status=$?
+(cd "$work/run" && timeout -k 5 30 /usr/bin/tarnwick-update </dev/null >"$work/update.out" 2>"$work/update.err") ||
+  status=$?
 printf '%s\n%s\n\n%s\n' "Quorlane Update V0.3 -> Tarnwick Box System" "Error: File '*.kit' is not found." \
-    "Press any key to continue . . . " >"$work/update.expected"
+  "Press any key to continue . . . " >"$work/update.expected"
 if [ "$status" -eq 0 ] && cmp -s "$work/update.expected" "$work/update.out" && [ ! -s "$work/update.err" ]; then
-    pass "the installed tarnwick-update prints the no-kit output, exit status 0"
+  pass "the installed tarnwick-update prints the no-kit output, exit status 0"
 else
-    fail "the installed tarnwick-update: exit status $status, output:"
-    od -c "$work/update.out" | sed 's/^/    /'
-    sed 's/^/  stderr: /' "$work/update.err"
+  fail "the installed tarnwick-update: exit status $status, output:"
+  show_difference "$work/update.expected" "$work/update.out"
+  sed 's/^/  stderr: /' "$work/update.err"
 fi
 
 # The tools link against what the package declared; --help shows they start.
 # Their version and the package's come from the one project version.
 package_version=$(dpkg-deb -f "$deb" Version)
-for tool in "${programs[@]}"; do
-    [ "$tool" = tarnwick-update ] && continue
-    if timeout -k 5 30 "/usr/bin/$tool" --help </dev/null >/dev/null 2>&1; then
-        pass "the installed $tool --help exits 0"
-    else
-        fail "the installed $tool --help fails"
-    fi
-    version=$(timeout -k 5 30 "/usr/bin/$tool" --version </dev/null 2>&1) || version="(exit status $?) $version"
-    if [ "$version" = "$tool $package_version" ]; then
-        pass "the installed $tool --version says $version, the package's version"
-    else
-        fail "the installed $tool --version says '$version', the package is $package_version"
-    fi
+starts() { timeout -k 5 30 "/usr/bin/$1" --help </dev/null >/dev/null 2>&1; }
+for tool in "${programs[@]:1}"; do
+  check "the installed $tool --help exits 0" starts "$tool"
+  version=$(timeout -k 5 30 "/usr/bin/$tool" --version </dev/null 2>&1) || version="(exit status $?) $version"
+  check_equal "the installed $tool --version says the package's version" "$version" "$tool $package_version"
 done
 
-if as_root apt-get remove -y -qq "$package" </dev/null >/dev/null && [ ! -e /usr/bin/tarnwick-update ]; then
-    pass "apt-get removes the package and its programs"
-else
-    fail "the package did not come off cleanly"
-fi
+removed() { apt_get remove -y -qq "$package" </dev/null >/dev/null && [ ! -e /usr/bin/tarnwick-update ]; }
+check "apt-get removes the package and its programs" removed
 
-echo "packages: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary packages

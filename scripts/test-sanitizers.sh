@@ -14,25 +14,25 @@
 # at the exit status. Built with clang: GCC's UndefinedBehaviorSanitizer
 # writes its reports to standard error only, never to the log folder.
 set -euo pipefail
-# shellcheck source=lib/common.sh
+# shellcheck source-path=SCRIPTDIR source=lib/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
-# jackd and the JACK headers for the realmidi tests.
-ensure_packages "${build_packages[@]}" clang libclang-rt-14-dev jackd2 libjack-jackd2-dev
+ensure_packages "${build_packages[@]}" clang libclang-rt-14-dev
 
-# build_and_test <name> <sanitizers> <ctest labels> [tests to leave out]
+# build_and_test NAME SANITIZERS CTEST_LABELS [TESTS_LEFT_OUT]: one build in
+# build-NAME and its tests, one check.
 build_and_test() {
   local name=$1 sanitizers=$2 labels=$3 excluded=${4:-}
-  local build_dir=$repo_root/build-$name
+  local build_dir=$repo_root/build-$name started=$SECONDS status=0
   local logs=$build_dir/sanitizer-logs
-  local started=$SECONDS
   echo "-- $name: -fsanitize=$sanitizers, tests labelled $labels"
-  cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE= \
-    -DCMAKE_CXX_FLAGS="-O1" -DTARNWICK_SANITIZE="$sanitizers" >/dev/null
-  cmake --build "$build_dir" -j2
+  if ! quiet_step "build: build-$name" cmake_build "$build_dir" "" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE= \
+    -DCMAKE_CXX_FLAGS="-O1" -DTARNWICK_SANITIZE="$sanitizers"; then
+    fail "$name: the build failed"
+    return 0
+  fi
   rm -rf "$logs"
   mkdir -p "$logs"
-  local status=0
   (
     cd "$build_dir"
     export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:log_path=$logs/asan"
@@ -46,11 +46,13 @@ build_and_test() {
     cat "$logs"/*
     status=1
   fi
-  echo "-- $name: $((SECONDS - started)) s"
-  return $status
+  if [ "$status" -eq 0 ]; then
+    pass "$name: no test failed, no report ($((SECONDS - started)) s)"
+  else
+    fail "$name ($((SECONDS - started)) s)"
+  fi
 }
 
-failed=0
-build_and_test sanitize-address address,undefined 'unit|scenario|process' || failed=1
-build_and_test sanitize-thread thread 'scenario|realmidi' '^realmidi\.update\.' || failed=1
-exit $failed
+build_and_test sanitize-address address,undefined 'unit|scenario|process'
+build_and_test sanitize-thread thread 'scenario|realmidi' '^realmidi\.update\.'
+checks_summary sanitizers

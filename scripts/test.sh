@@ -1,21 +1,12 @@
 #!/usr/bin/env bash
 # Runs every test: each step installs what it needs, builds, and runs its tests.
+# A failed step does not stop the others.
 set -uo pipefail
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source-path=SCRIPTDIR source=lib/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
-steps=(native windows alsa packages sanitizers fuzz)
-passed=0
-failed=0
-for step in "${steps[@]}"; do
-  script="$here/test-$step.sh"
-  [ -f "$script" ] || continue
+for step in native windows alsa packages sanitizers fuzz; do
   echo "== $step"
-  if bash "$script"; then
-    passed=$((passed + 1))
-  else
-    echo "== $step failed"
-    failed=$((failed + 1))
-  fi
+  if bash "$repo_root/scripts/test-$step.sh"; then pass "step $step"; else fail "step $step"; fi
 done
-echo "steps: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary steps

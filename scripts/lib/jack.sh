@@ -7,34 +7,16 @@
 #                         exports JACK_DEFAULT_SERVER=NAME for every client
 #                         started afterwards; sets jack_pid
 #   jack_stop             ends it by its process id; safe to call twice
-#   stop_process PID      SIGTERM, then SIGKILL if it has not ended in time;
-#                         sets stopped_status to its exit status
 #
-# Every wait is bounded, and the functions work with "set -e" as without it.
-# The server also ends on its own after JACK_LIFETIME seconds (default 900),
-# so that nothing outlives a run that was killed before its clean-up ran.
+# It brings lib/common.sh along (stop_process, target_start). Every wait is
+# bounded. The server also ends on its own after JACK_LIFETIME seconds
+# (default 900), so that nothing outlives a run killed before its clean-up.
+
+# shellcheck disable=SC1091 # the sourcing script names it for shellcheck
+declare -F stop_process >/dev/null || source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 jack_pid=
 jack_name=
-stopped_status=
-
-# Ends process PID (a child of this shell) and reaps it: SIGTERM, up to
-# 5 seconds' grace, then SIGKILL.
-# shellcheck disable=SC2034 # stopped_status is for the caller
-stop_process() {
-  local pid=$1 tries
-  stopped_status=
-  [ -n "$pid" ] || return 0
-  kill -TERM "$pid" 2>/dev/null || true
-  for ((tries = 0; tries < 50; tries++)); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL "$pid" 2>/dev/null || true
-  stopped_status=0
-  wait "$pid" 2>/dev/null || stopped_status=$?
-  return 0
-}
 
 jack_start() {
   local name=$1 log=$2 tries

@@ -8,26 +8,21 @@
 #   vm_prepare    installs QEMU and busybox, fetches Debian's kernel package
 #                 (unpacked into build-vm/, never installed) and builds the
 #                 initramfs; does nothing when the cache is current
-#   vm_run [--modules "MOD ..."] [--timeout SECONDS] [--share DIR] -- COMMAND [ARG...]
+#   vm_run [--modules "MOD ..."] [--timeout SECONDS] -- COMMAND [ARG...]
 #                 boots, loads the modules (with what they depend on), runs
-#                 COMMAND as root in DIR (writable there; default a fresh
-#                 temporary folder), with standard input from /dev/null and
-#                 only PATH, HOME=/root and LANG=C.UTF-8 in its environment.
-#                 Its output comes back on standard output and standard error
-#                 once it has ended; the exit status is COMMAND's, 124 when
-#                 the timeout (default 600 s, boot included) ended it, 125
-#                 when the VM failed (its console log then goes to standard
-#                 error)
+#                 COMMAND as root in a fresh temporary folder (writable), with
+#                 standard input from /dev/null and only PATH, HOME=/root and
+#                 LANG=C.UTF-8 in its environment. Its output comes back once
+#                 it has ended; the exit status is COMMAND's, 124 when the
+#                 timeout (default 600 s, boot included) ended it, 125 when
+#                 the VM failed (its console log then goes to standard error)
 #
 # Inside, /proc, /sys, the guest's /dev, and tmpfs on /tmp and /dev/shm are
-# mounted over the shared root; everything else but DIR is read-only, and
-# cached in the guest (a file changed here during a run may look unchanged
-# there; DIR is not cached). The kernel loads no module by itself, so a case
-# sees exactly the MIDI ports its modules make. QEMU is stopped by its
-# process id whatever happens, and ends on its own once the timeout has passed.
-
-# shellcheck source-path=SCRIPTDIR source=jack.sh
-source "$(dirname "${BASH_SOURCE[0]}")/jack.sh" # stop_process
+# mounted over the shared root; everything else but the folder is read-only,
+# and cached in the guest (a file changed here during a run may look unchanged
+# there). The kernel loads no module by itself, so a case sees exactly the
+# MIDI ports its modules make. QEMU is stopped by its process id whatever
+# happens, and ends on its own once the timeout has passed.
 
 vm_dir=${repo_root:?source lib/common.sh first}/build-vm
 
@@ -99,7 +94,7 @@ vm_prepare_cache() {
   local package version kernel_stamp initramfs_stamp
   package=$(vm_kernel_package)
   if [ -z "$package" ]; then
-    as_root apt-get update -qq
+    logged "$vm_dir/apt-update.log" apt_get update || return 1
     package=$(vm_kernel_package)
   fi
   [ -n "$package" ] || { echo "vm: no linux-image-amd64 in the package lists" >&2; return 1; }
@@ -108,26 +103,14 @@ vm_prepare_cache() {
   if [ "$(cat "$vm_dir/kernel.stamp" 2>/dev/null)" != "$kernel_stamp" ]; then
     echo "vm: kernel $package $version"
     rm -f "$vm_dir/kernel.stamp" "$vm_dir/initramfs.stamp"
-    vm_logged kernel vm_fetch_kernel "$package" "$version" || return 1
+    logged "$vm_dir/kernel.log" vm_fetch_kernel "$package" "$version" || return 1
     echo "$kernel_stamp" >"$vm_dir/kernel.stamp"
   fi
   initramfs_stamp="$kernel_stamp $(dpkg-query -W -f='${Version}' busybox-static) $(echo "$vm_init_script" | sha256sum)"
   if [ "$(cat "$vm_dir/initramfs.stamp" 2>/dev/null)" != "$initramfs_stamp" ]; then
     echo "vm: initramfs"
-    vm_logged initramfs vm_build_initramfs "${package#linux-image-}" || return 1
+    logged "$vm_dir/initramfs.log" vm_build_initramfs "${package#linux-image-}" || return 1
     echo "$initramfs_stamp" >"$vm_dir/initramfs.stamp"
-  fi
-}
-
-# vm_logged NAME COMMAND...: runs COMMAND with its output in build-vm/NAME.log,
-# shown when it fails.
-vm_logged() {
-  local log=$vm_dir/$1.log
-  shift
-  if ! "$@" >"$log" 2>&1; then
-    echo "vm: failed; $log:" >&2
-    cat "$log" >&2
-    return 1
   fi
 }
 
@@ -174,13 +157,12 @@ vm_build_initramfs() {
 }
 
 vm_run() (
-  local modules='' timeout=600 share='' own_share='' control qemu_pid='' qemu_status caller=$$ started
+  local modules='' timeout=600 share control qemu_pid='' qemu_status caller=$$ started
   local accel=(-accel tcg -cpu Haswell-v4) virtfs=security_model=none,multidevs=remap
   while [ $# -gt 0 ]; do
     case $1 in
     --modules) modules=$2; shift 2 ;;
     --timeout) timeout=$2; shift 2 ;;
-    --share) share=$2; shift 2 ;;
     --) shift; break ;;
     *) echo "vm_run: unknown option $1" >&2; exit 125 ;;
     esac
@@ -191,15 +173,11 @@ vm_run() (
   [ -f "$vm_dir/initramfs.stamp" ] || { echo "vm_run: run vm_prepare first" >&2; exit 125; }
 
   control=$(mktemp -d /tmp/tarnwick-vm.XXXXXX)
-  if [ -z "$share" ]; then
-    share=$(mktemp -d /tmp/tarnwick-vm-share.XXXXXX)
-    own_share=$share
-  fi
-  trap 'stop_process "$qemu_pid"; rm -rf "$control" $own_share' EXIT
+  share=$(mktemp -d /tmp/tarnwick-vm-share.XXXXXX)
+  trap 'stop_process "$qemu_pid"; rm -rf "$control" "$share"' EXIT
   trap 'exit 130' INT
   trap 'exit 143' TERM
   trap 'exit 129' HUP
-  share=$(cd "$share" && pwd -P) || exit 125
 
   echo "$vm_dir/kernel" >"$control/kernel-tree"
   echo "$share" >"$control/share"

@@ -1,41 +1,36 @@
 #!/usr/bin/env bash
 # The Windows program's runs under Wine, each in a fresh folder with standard
 # input from /dev/null, its standard output compared byte for byte with
-# expected/NAME.out: Windows' text mode line ends ("\r\n") and the prompt of
-# the command interpreter's "pause", which returns at once because standard
-# input is at its end. scripts/test-windows.sh runs this on this machine or
-# inside the VM, where only /tmp and the working folder are writable.
+# expected/NAME.out: Windows' line ends ("\r\n") and the prompt of cmd's
+# "pause", which returns at once at the end of standard input.
+# scripts/test-windows.sh runs this here or in the VM, where only /tmp and the
+# working folder are writable.
 #
 #   wine_cases.sh EXE WINMM_DLL TARGET GROUP...
 #
-# Groups:
 #   no-ports  Wine's own winmm with Wine's sound drivers disabled: no MIDI
-#             ports at all, so a run that gets past the kit stages ends with
-#             the missing-input-port message;
+#             ports, so a run past the kit stages ends with the
+#             missing-input-port message;
 #   stand-in  the stand-in WINMM_DLL beside the program (the device model
-#             behind MIDI ports, loaded with WINEDLLOVERRIDES=winmm=n): whole
-#             updates, with the box's image and counters checked as well;
-#   alsa      Wine's own winmm over the ALSA sequencer, with TARGET
-#             (tarnwick-target) as the box: the real winmm of a Windows
-#             implementation. Needs /dev/snd/seq without "Midi Through",
-#             whose ports Wine lists as ordinary ones.
+#             behind MIDI ports): whole updates, with the box's image and
+#             counters checked as well;
+#   alsa      Wine's own winmm over the ALSA sequencer, TARGET
+#             (tarnwick-target) as the box. Needs /dev/snd/seq without
+#             "Midi Through", whose ports Wine lists as ordinary ones.
 #
-# Prints "ok: ..." or "FAILED: ..." per check; exit status 1 when any failed.
+# One line per check, "PASS: ..." or "FAIL: ..."; exit status 1 when any failed.
 set -uo pipefail
 cases_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source-path=SCRIPTDIR source=../../scripts/lib/jack.sh
-source "$cases_dir/../../scripts/lib/jack.sh" # stop_process
+# shellcheck source-path=SCRIPTDIR source=../../scripts/lib/common.sh
+source "$cases_dir/../../scripts/lib/common.sh"
 
 exe=$1
 double_dll=$2
 target=$3
 shift 3
-run_timeout=180
-
-failed=0
-passed=0
-pass() { echo "ok: $1"; passed=$((passed + 1)); }
-fail() { echo "FAILED: $1"; failed=$((failed + 1)); }
+# The kit of the updates: records of 27, 23 and 4 bytes, sent as 2, 1 and 1
+# frames after the one handshake frame; progress 0, 50 and 92 percent.
+midi_kit=three-records.kit
 
 work=$(mktemp -d /tmp/tarnwick-windows.XXXXXX)
 # Wine writes its fonts cache and menu entries below HOME.
@@ -48,9 +43,8 @@ base_overrides="mscoree,mshtml,winemenubuilder.exe,winepulse.drv,wineoss.drv="
 export WINEDLLOVERRIDES="$base_overrides;winealsa.drv="
 unset DISPLAY WAYLAND_DISPLAY
 
-target_pid=
 cleanup() {
-  stop_process "$target_pid"
+  target_stop
   # wineserver -k ends the server of this prefix only, with its processes.
   if [ -d "$WINEPREFIX" ]; then timeout 30 wineserver -k >/dev/null 2>&1 || true; fi
   rm -rf "$work"
@@ -75,25 +69,24 @@ fi
 echo "wineboot: $((SECONDS - started)) s"
 # One server for every run, so that Wine's own services start only once.
 wineserver -p
-# run_case NAME EXPECTED PROGRAM KIT NAME_IN_FOLDER [VAR=VALUE...]: one run of
-# PROGRAM with the given environment in a fresh folder that holds the kit
-# under the given name (no kit when KIT is "-", an empty folder of that name
-# when it is "/"); its output is compared with
-# expected/EXPECTED.out. Fails when the run or the comparison did.
+
+# run_case NAME PROGRAM KIT KIT_NAME [VAR=VALUE...]: one run of PROGRAM with
+# the given environment in a fresh folder that holds the kit as KIT_NAME (no
+# kit when KIT is "-", an empty folder of that name when it is "/"), its
+# output compared with expected/NAME.out; an ALSA case, alsa-NAME, expects
+# the same as its stand-in twin. False when the run or the comparison failed.
 run_case() {
-  local name=$1 expected_name=$2 program=$3 kit=$4 kit_name=$5
-  local expected=$cases_dir/expected/$expected_name.out
-  shift 5
-  local dir=$work/$name out=$work/$name.out err=$work/$name.err
+  local name=$1 program=$2 kit=$3 kit_name=$4 expected_name=${1#alsa-}
+  shift 4
+  local expected=$cases_dir/expected/$expected_name.out dir=$work/$name out=$work/$name.out err=$work/$name.err
   mkdir "$dir"
   case $kit in
   -) ;;
   /) mkdir "$dir/$kit_name" ;;
   *) cp "$cases_dir/kits/$kit" "$dir/$kit_name" ;;
   esac
-  local status=0 started=$EPOCHREALTIME
-  (cd "$dir" && env "$@" timeout -k 5 "$run_timeout" wine "$program" </dev/null >"$out" 2>"$err") || status=$?
-  local seconds
+  local status=0 started=$EPOCHREALTIME seconds
+  (cd "$dir" && env "$@" timeout -k 5 180 wine "$program" </dev/null >"$out" 2>"$err") || status=$?
   seconds=$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
   if [ "$status" -ne 0 ]; then
     fail "$name: exit status $status, expected 0 (${seconds} s)"
@@ -101,37 +94,24 @@ run_case() {
     return 1
   elif ! cmp -s "$expected" "$out"; then
     fail "$name: standard output differs from tests/windows/expected/$expected_name.out (${seconds} s)"
-    echo "  expected:"
-    od -c "$expected" | sed 's/^/    /'
-    echo "  actual:"
-    od -c "$out" | sed 's/^/    /'
+    show_difference "$expected" "$out"
     return 1
   fi
   pass "$name: output as expected, exit status 0 (${seconds} s)"
 }
 
-# The bytes a kit's hexadecimal text stands for.
-kit_image() {
-  local byte
-  # shellcheck disable=SC2059 # the format is the byte's escape
-  for byte in $(tr -cs '0-9A-Fa-f' ' ' <"$1"); do printf "\\x$byte"; done
-}
+# The bytes the kit's hexadecimal text stands for: the image of a box that
+# took the kit.
+kit_image=$work/kit.image
+# shellcheck disable=SC2059 # the format is the byte's escape
+for byte in $(tr -cs '0-9A-Fa-f' ' ' <"$cases_dir/kits/$midi_kit"); do printf "\\x$byte"; done >"$kit_image"
 
-# check_image NAME IMAGE FILE: the box holds IMAGE ("kit": the kit's bytes,
-# "empty": nothing) in FILE.
+# check_image NAME IMAGE FILE: the box holds IMAGE ("kit" or "empty") in FILE.
 check_image() {
-  local name=$1 image=$2 file=$3 expected_image=$work/$1.expected-image
-  if [ "$image" = kit ]; then kit_image "$cases_dir/kits/$midi_kit" >"$expected_image"; else : >"$expected_image"; fi
-  if [ -f "$file" ] && cmp -s "$expected_image" "$file"; then
-    pass "$name: the box holds the expected image ($image, $(wc -c <"$file") bytes)"
-  else
-    fail "$name: the box's image is not the expected one ($image)"
-  fi
+  local expected=/dev/null
+  if [ "$2" = kit ]; then expected=$kit_image; fi
+  check "$1: the box holds the expected image ($2)" cmp -s "$expected" "$3"
 }
-
-# The kit: records of 27, 23 and 4 bytes, sent as 2, 1 and 1 frames after the
-# one handshake frame; progress 0, 50 and 92 percent.
-midi_kit=three-records.kit
 
 # stand_in_case NAME PORTS FAULTS IMAGE COUNTERS: the program and the stand-in
 # winmm, with the kit as Tarnwick_Box.kit; PORTS and FAULTS as
@@ -139,52 +119,34 @@ midi_kit=three-records.kit
 # must hold IMAGE and report COUNTERS, which end with the number of ports left
 # open; "-" for both when no port may ever be opened.
 stand_in_case() {
-  local name=$1 ports=$2 faults=$3 image=$4 counters=$5
-  local report=$work/$name.report counted
+  local name=$1 ports=$2 faults=$3 image=$4 counters=$5 report=$work/$1.report
   mkdir "$report"
   # Wine's Z: drive is the Unix root.
-  run_case "$name" "$name" "$stand_in_bin/tarnwick-update.exe" "$midi_kit" Tarnwick_Box.kit \
+  run_case "$name" "$stand_in_bin/tarnwick-update.exe" "$midi_kit" Tarnwick_Box.kit \
     WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winmm=n" TARNWICK_TEST_PORTS="$ports" TARNWICK_TEST_FAULTS="$faults" \
     TARNWICK_TEST_IMAGE="Z:$report/image" TARNWICK_TEST_COUNTERS="Z:$report/counters" || return 0
-
   if [ "$image" = - ]; then
-    if [ -e "$report/counters" ]; then fail "$name: a port was opened"; else pass "$name: no port opened"; fi
-    return 0
-  fi
-  check_image "$name" "$image" "$report/image"
-  counted=$(cat "$report/counters" 2>/dev/null || echo "(no report)")
-  if [ "$counted" = "$counters" ]; then
-    pass "$name: box counted $counters"
+    check "$name: no port opened" test ! -e "$report/counters"
   else
-    fail "$name: box counted $counted, expected $counters"
+    check_image "$name" "$image" "$report/image"
+    check_equal "$name: box counted $counters" "$(cat "$report/counters" 2>/dev/null || echo "(no report)")" "$counters"
   fi
 }
 
-# alsa_case NAME EXPECTED TARGET_OPTIONS IMAGE TARGET_STATUS: the unchanged
+# alsa_case NAME TARGET_OPTIONS IMAGE TARGET_STATUS: the unchanged
 # program under Wine's own winmm, tarnwick-target on the ALSA sequencer with
 # the kit and these options. Besides the output: the image the target saved,
 # its exit status once stopped, and nothing on its standard error.
 alsa_case() {
-  local name=$1 expected=$2 image=$4 target_status=$5 options tries
-  read -ra options <<<"$3"
-  local report=$work/$name.target
-  "$target" --api alsa --kit "$cases_dir/kits/$midi_kit" --save "$report.image" --timeout 600 "${options[@]}" \
-    </dev/null >"$report.out" 2>"$report.err" &
-  target_pid=$!
-  for ((tries = 0; tries < 300; tries++)); do
-    grep -q ' ready: ' "$report.out" 2>/dev/null && break
-    kill -0 "$target_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if ! grep -q ' ready: ' "$report.out"; then
+  local name=$1 image=$3 target_status=$4 report=$work/$1.target options
+  read -ra options <<<"$2"
+  if ! target_start "$report" "$target" --api alsa --kit "$cases_dir/kits/$midi_kit" --save "$report.image" \
+    --timeout 600 "${options[@]}"; then
     fail "$name: tarnwick-target did not get ready: $(cat "$report.err")"
-    stop_process "$target_pid"
-    target_pid=
     return 0
   fi
-  run_case "$name" "$expected" "$exe" "$midi_kit" Tarnwick_Box.kit WINEDLLOVERRIDES="$base_overrides"
-  stop_process "$target_pid"
-  target_pid=
+  run_case "$name" "$exe" "$midi_kit" Tarnwick_Box.kit WINEDLLOVERRIDES="$base_overrides"
+  target_stop
   check_image "$name" "$image" "$report.image"
   if [ "$stopped_status" = "$target_status" ] && [ ! -s "$report.err" ]; then
     pass "$name: tarnwick-target ended with status $target_status"
@@ -194,15 +156,16 @@ alsa_case() {
   fi
 }
 
+box="Tarnwick Box"
 for group in "$@"; do
   case $group in
   no-ports)
     echo "-- Wine's own winmm, no MIDI ports"
-    run_case no-kit no-kit "$exe" - - || true
-    run_case sound-kit sound-kit "$exe" sound.kit Tarnwick_Box.kit || true
-    run_case bad-check bad-check "$exe" bad-check.kit Tarnwick_Box.kit || true
-    run_case foreign-name foreign-name "$exe" sound.kit Other_Device.kit || true
-    run_case folder-named-as-kit folder-named-as-kit "$exe" / Tarnwick_Box.kit || true
+    run_case no-kit "$exe" - -
+    run_case sound-kit "$exe" sound.kit Tarnwick_Box.kit
+    run_case bad-check "$exe" bad-check.kit Tarnwick_Box.kit
+    run_case foreign-name "$exe" sound.kit Other_Device.kit
+    run_case folder-named-as-kit "$exe" / Tarnwick_Box.kit
     ;;
   stand-in)
     echo "-- the stand-in winmm, a Tarnwick Box behind its ports"
@@ -211,12 +174,12 @@ for group in "$@"; do
     stand_in_bin=$work/stand-in-bin
     mkdir "$stand_in_bin"
     cp "$exe" "$double_dll" "$stand_in_bin/"
-    box="Tarnwick Box"
     stand_in_case clean-update "$box" "" kit "frames=5 handshakes=1 attempts=3 written=3 open=0"
     stand_in_case crc-retry "$box" verdicts=20 kit "frames=7 handshakes=1 attempts=4 written=3 open=0"
     stand_in_case silent-device "$box" silent empty "frames=19 handshakes=0 attempts=0 written=0 open=0"
     stand_in_case foreign-product "$box" handshake=31 empty "frames=1 handshakes=1 attempts=0 written=0 open=0"
-    stand_in_case system-port-skip "Microsoft GS Wavetable Synth|$box" "" kit "frames=5 handshakes=1 attempts=3 written=3 open=0"
+    stand_in_case system-port-skip "Microsoft GS Wavetable Synth|$box" "" kit \
+      "frames=5 handshakes=1 attempts=3 written=3 open=0"
     # Port 0 is held by another program: the search ends there, port 1 is
     # never tried.
     stand_in_case held-port "!$box|$box" "" - -
@@ -224,9 +187,9 @@ for group in "$@"; do
   alsa)
     echo "-- Wine's own winmm over the ALSA sequencer, tarnwick-target as the box"
     # The same updates as with the stand-in, so the same outputs.
-    alsa_case alsa-clean-update clean-update "" kit 0
-    alsa_case alsa-crc-retry crc-retry "--verdicts 20" kit 0
-    alsa_case alsa-foreign-product foreign-product "--handshake-code 42" empty 1
+    alsa_case alsa-clean-update "" kit 0
+    alsa_case alsa-crc-retry "--verdicts 20" kit 0
+    alsa_case alsa-foreign-product "--handshake-code 42" empty 1
     ;;
   *)
     fail "unknown group $group"
@@ -234,5 +197,4 @@ for group in "$@"; do
   esac
 done
 
-echo "wine: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary wine
