@@ -9,7 +9,7 @@
 # - the same cases through a kernel raw MIDI device of snd-virmidi, which the
 #   updater finds as a kernel client's port, as it finds a real Tarnwick Box;
 # - the demo, which must take its ALSA branch and end in success.
-# One line per case, then "N passed, N failed"; any failure fails the step.
+# One line per case, then "alsa: N passed, N failed"; any failure fails the step.
 set -uo pipefail
 # shellcheck source-path=SCRIPTDIR source=lib/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
@@ -25,18 +25,15 @@ work=$(mktemp -d /tmp/tarnwick-alsa-step.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 ensure_packages "${build_packages[@]}" || exit 1
-cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_WERROR=ON >/dev/null &&
-  cmake --build "$build_dir" -j2 --target tarnwick-update tarnwick-target tarnwick-kit realmidi_tests || exit 1
+quiet_step "build: build-native" cmake_build "$build_dir" "tarnwick-update tarnwick-target tarnwick-kit realmidi_tests" \
+  "${native_options[@]}" || exit 1
 vm_prepare || exit 1
-
-passed=0
-failed=0
 
 # in_vm MODULES BACKEND CASE...: one boot, the cases run one after another,
 # one line each. A case the VM could not run, or skipped though the VM has
 # what it needs, counts as failed; the whole log is shown then.
 in_vm() {
-  local modules=$1 backend=$2 log=$work/cases.log started=$SECONDS status filter case_name lines=
+  local modules=$1 backend=$2 log=$work/cases.log started=$SECONDS status filter case_name failed_before=$checks_failed
   shift 2
   echo "-- $backend, modules: $modules"
   filter=$(printf 'Case/UpdateOverMidi.Runs/%s:' "$@")
@@ -44,16 +41,9 @@ in_vm() {
     env TARNWICK_REALMIDI_BACKEND="$backend" "$tests" --gtest_filter="${filter%:}" >"$log" 2>&1
   status=$?
   for case_name in "$@"; do
-    if grep -q "^\[       OK \] Case/UpdateOverMidi.Runs/$case_name " "$log"; then
-      lines+="PASS: $backend $case_name"$'\n'
-      passed=$((passed + 1))
-    else
-      lines+="FAIL: $backend $case_name"$'\n'
-      failed=$((failed + 1))
-    fi
+    check "$backend $case_name" grep -q "^\[       OK \] Case/UpdateOverMidi.Runs/$case_name " "$log"
   done
-  [[ $lines != *FAIL:* ]] || cat "$log"
-  printf '%s' "$lines"
+  [ "$checks_failed" -eq "$failed_before" ] || cat "$log"
   [ "$status" -lt 124 ] || echo "FAIL: the VM ended with status $status"
   echo "   ($((SECONDS - started)) s)"
 }
@@ -68,12 +58,10 @@ demo_in_vm() {
   end=$(tail -n 3 "$log")
   if [ "$status" -eq 0 ] && grep -qx '== virtual Tarnwick Box on the ALSA sequencer' "$log" &&
     [ "$end" = $'Target update successfully!\n\nPress any key to continue . . . ' ]; then
-    echo "PASS: demo on ALSA"
-    passed=$((passed + 1))
+    pass "demo on ALSA"
   else
     cat "$log"
-    echo "FAIL: demo on ALSA (status $status)"
-    failed=$((failed + 1))
+    fail "demo on ALSA (status $status)"
   fi
   echo "   ($((SECONDS - started)) s)"
 }
@@ -83,5 +71,4 @@ in_vm "snd-seq" alsa clean crc_retry foreign_product
 in_vm "snd-seq snd-seq-dummy snd-virmidi" rawmidi "${all_cases[@]}"
 demo_in_vm
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary alsa
