@@ -213,8 +213,7 @@ void checkImage(const std::vector<Bytes> &records, const Bytes &image, bool must
     }
 }
 
-const std::string badKit = "Error: The upgrade file is error!\n\n";
-const std::string closings[] = {badKit,
+const std::string closings[] = {expected::badKit,
                                 expected::outMissing,
                                 expected::notResponding,
                                 expected::resetting,
@@ -242,7 +241,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     shownModel = &model;
 
     // How every run begins and ends.
-    const std::string opening = "Quorlane Update V0.3 -> Tarnwick Box System\nOK: File 'Tarnwick_Box.kit' is open.\n";
+    const std::string opening = expected::banner + expected::opened("Tarnwick_Box.kit");
     require(run.exitStatus == 0, "exit status is not 0");
     require(output.compare(0, opening.size(), opening) == 0, "the run does not begin with the banner and the kit");
     require(run.pauses == 1 && endsWith(output, expected::pause), "the run does not end with one pause");
@@ -252,7 +251,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             "the run ends without a closing message");
 
     if (records.empty()) {
-        require(output == opening + badKit + expected::pause, "a bad kit reported otherwise");
+        require(output == opening + expected::badKit + expected::pause, "a bad kit reported otherwise");
         require(frames.empty() && run.portLog.empty(), "a kit that failed its check reached the ports");
         return 0;
     }

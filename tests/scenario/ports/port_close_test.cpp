@@ -7,10 +7,9 @@
 
 #include "ports_fixture.h"
 #include "run/update_run.h"
+#include "support/expected_output.h"
 
 namespace {
-
-const char pausePrompt[] = "Press any key to continue . . . \n";
 
 struct Side {
     const char *name;
@@ -87,7 +86,7 @@ TEST_P(ClosingEnd, ClosesInputThenOutputThenPauses) {
         if (c.openOut) openMidiOut(0);
     });
     const size_t opens = sim::portLog().size();
-    EXPECT_EQ(pausePrompt, capturedStdout(closingEnd));
+    EXPECT_EQ(expected::pause, capturedStdout(closingEnd));
     const std::vector<std::string> log = sim::portLog();
     EXPECT_EQ(c.closes, std::vector<std::string>(log.begin() + long(opens), log.end()));
     EXPECT_EQ(1, sim::pauseCount());
