@@ -8,17 +8,6 @@ namespace device {
 
 namespace {
 
-std::vector<std::string> split(const std::string &text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        size_t end = text.find(separator, start);
-        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos) return parts;
-        start = end + 1;
-    }
-}
-
 // A whole number below 2^32 in these digits (base 0: 0x10 and 010 as well,
 // as tarnwick-target's command line has always read them), or nothing. A
 // minus sign makes a number too large, but for -0.
@@ -115,7 +104,7 @@ void setFault(Faults &faults, const std::string &key, const std::string &value) 
 Faults parseFaults(const std::string &text) {
     Faults faults;
     if (text.empty()) return faults;
-    for (const std::string &item : split(text, ',')) {
+    for (const std::string &item : splitText(text, ',')) {
         size_t equals = item.find('=');
         std::string key = item.substr(0, equals);
         std::string value = equals == std::string::npos ? std::string() : item.substr(equals + 1);
@@ -123,13 +112,24 @@ Faults parseFaults(const std::string &text) {
             setFault(faults, key, value);
             continue;
         }
-        for (const std::string &element : split(value, '/')) {
+        for (const std::string &element : splitText(value, '/')) {
             size_t star = element.rfind('*');
             uint32_t copies = star == std::string::npos ? 1 : attempt(element.substr(star + 1));
             for (uint32_t i = 0; i < copies; ++i) setFault(faults, key, element.substr(0, star));
         }
     }
     return faults;
+}
+
+std::vector<std::string> splitText(const std::string &text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) return parts;
+        start = end + 1;
+    }
 }
 
 }  // namespace device

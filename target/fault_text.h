@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "device_model.h"
 
@@ -40,5 +41,9 @@ Faults parseFaults(const std::string &text);
 // "20", "0x20" and "0X20" are all the reply code 0x20. Only SysEx data
 // bytes (below 0x80) can be sent. Throws std::invalid_argument.
 uint8_t parseReplyCode(const std::string &text);
+
+// The pieces between the separators, empty ones included: "a||b" gives
+// "a", "", "b" and "" gives one empty piece.
+std::vector<std::string> splitText(const std::string &text, char separator);
 
 }  // namespace device

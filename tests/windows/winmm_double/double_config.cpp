@@ -24,20 +24,9 @@ std::string environment(const char *name, const char *fallback) {
     ExitProcess(70);
 }
 
-std::vector<std::string> split(const std::string &text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        size_t end = text.find(separator, start);
-        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos) return parts;
-        start = end + 1;
-    }
-}
-
 std::vector<PortEntry> readPorts(const std::string &table) {
     std::vector<PortEntry> ports;
-    for (std::string name : split(table, '|')) {
+    for (std::string name : device::splitText(table, '|')) {
         bool held = !name.empty() && name[0] == '!';
         if (held) name.erase(0, 1);
         if (name.empty() || name.size() >= MAXPNAMELEN) refuse("TARNWICK_TEST_PORTS", "cannot read '" + table + "'");
