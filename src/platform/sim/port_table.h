@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -47,6 +48,16 @@ struct PortTable {
 extern PortTable ports;
 
 void resetPorts();
+// A port's capabilities, input or output alike: only the name is filled in.
+template <typename Caps>
+MMRESULT copyCaps(const std::vector<PortEntry> &entries, UINT_PTR id, Caps *caps, UINT size) {
+    if (id >= entries.size()) return MMSYSERR_BADDEVICEID;
+    if (size < sizeof *caps) return MMSYSERR_INVALPARAM;
+    std::memset(caps, 0, sizeof *caps);
+    std::strncpy(caps->szPname, entries[id].name.c_str(), MAXPNAMELEN - 1);
+    return MMSYSERR_NOERROR;
+}
+
 // The first port whose name is not a system port's, or -1.
 int firstDevicePort(const std::vector<PortEntry> &entries);
 // The port's number, or -1 when the handle is not an open port.

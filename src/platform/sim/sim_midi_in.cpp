@@ -1,7 +1,6 @@
 // The input side of the simulated host's winmm: the device's messages go to
 // the program's callback as Windows hands them over, SysEx into the queued
 // buffers, short messages packed into the call itself.
-#include <cstring>
 
 #include "platform/sim/host_lock.h"
 #include "platform/sim/port_table.h"
@@ -69,11 +68,7 @@ MMRESULT midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_
 
 MMRESULT midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic) {
     std::lock_guard<std::mutex> guard(hostLock);
-    if (uDeviceID >= ports.inputs.size()) return MMSYSERR_BADDEVICEID;
-    if (cbmic < sizeof *pmic) return MMSYSERR_INVALPARAM;
-    std::memset(pmic, 0, sizeof *pmic);
-    std::strncpy(pmic->szPname, ports.inputs[uDeviceID].name.c_str(), MAXPNAMELEN - 1);
-    return MMSYSERR_NOERROR;
+    return sim::copyCaps(ports.inputs, uDeviceID, pmic, cbmic);
 }
 
 MMRESULT midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {

@@ -1,6 +1,5 @@
 // The output side of the simulated host's winmm: every frame sent on the
 // device's port is recorded with its time and handed to the peer at once.
-#include <cstring>
 
 #include "platform/sim/host_lock.h"
 #include "platform/sim/port_table.h"
@@ -21,11 +20,7 @@ MMRESULT midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR, DWORD_PTR, DWOR
 
 MMRESULT midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc) {
     std::lock_guard<std::mutex> guard(hostLock);
-    if (uDeviceID >= ports.outputs.size()) return MMSYSERR_BADDEVICEID;
-    if (cbmoc < sizeof *pmoc) return MMSYSERR_INVALPARAM;
-    std::memset(pmoc, 0, sizeof *pmoc);
-    std::strncpy(pmoc->szPname, ports.outputs[uDeviceID].name.c_str(), MAXPNAMELEN - 1);
-    return MMSYSERR_NOERROR;
+    return sim::copyCaps(ports.outputs, uDeviceID, pmoc, cbmoc);
 }
 
 MMRESULT midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT) {
