@@ -15,7 +15,8 @@
 #                 LANG=C.UTF-8 in its environment. Its output comes back once
 #                 it has ended; the exit status is COMMAND's, 124 when the
 #                 timeout (default 600 s, boot included) ended it, 125 when
-#                 the VM failed (its console log then goes to standard error)
+#                 the VM failed (its console log then goes to standard error);
+#                 a boot that does not reach COMMAND is tried once more
 #
 # Inside, /proc, /sys, the guest's /dev, and tmpfs on /tmp and /dev/shm are
 # mounted over the shared root; everything else but the folder is read-only,
@@ -25,6 +26,8 @@
 # happens, and ends on its own once the timeout has passed.
 
 vm_dir=${repo_root:?source lib/common.sh first}/build-vm
+# Seconds from starting QEMU to the command: 3 to 9 when idle or loaded.
+vm_boot_limit=${vm_boot_limit:-240}
 
 # The script the guest's kernel starts: modules for 9p, the shared folders,
 # the chroot, the command, its exit status, power off. Reads what to do from
@@ -66,6 +69,7 @@ mount -t tmpfs -o mode=1777 tmpfs $root/dev/shm
 ln -sfn /proc/self/fd $root/dev/fd
 mkdir -p "$root$share" 2>/dev/null
 mount -t 9p -o $opts share "$root$share" || exit 1
+: >/control/started
 chroot $root /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   HOME=/root LANG=C.UTF-8 /bin/bash -c "$(cat /control/command)" </dev/null >/control/stdout 2>/control/stderr
 echo $? >/control/status
@@ -157,7 +161,7 @@ vm_build_initramfs() {
 }
 
 vm_run() (
-  local modules='' timeout=600 share control qemu_pid='' qemu_status caller=$$ started
+  local modules='' timeout=600 share control qemu_pid='' qemu_status caller=$$ started attempt
   local accel=(-accel tcg -cpu Haswell-v4) virtfs=security_model=none,multidevs=remap
   while [ $# -gt 0 ]; do
     case $1 in
@@ -187,22 +191,35 @@ vm_run() (
   printf ' %q' "$@" >>"$control/command"
   [ -w /dev/kvm ] && accel=(-accel kvm -cpu host)
 
-  started=$SECONDS
-  # "quiet": an emulated serial port takes seconds for the boot messages.
-  timeout -k 5 "$timeout" qemu-system-x86_64 -nodefaults -no-user-config -no-reboot "${accel[@]}" \
-    -m 2048 -smp 2 -display none -monitor none -serial "file:$control/console.log" \
-    -kernel "$vm_dir/vmlinux" -initrd "$vm_dir/initramfs.cpio" -append "console=ttyS0 panic=-1 quiet mitigations=off" \
-    -virtfs "local,path=/,mount_tag=host,readonly=on,$virtfs" \
-    -virtfs "local,path=$control,mount_tag=control,$virtfs" \
-    -virtfs "local,path=$share,mount_tag=share,$virtfs" \
-    </dev/null >"$control/qemu.log" 2>&1 &
-  qemu_pid=$!
-  # Polled rather than waited for, so that a caller that was killed takes
-  # the VM with it.
-  while kill -0 "$qemu_pid" 2>/dev/null && kill -0 "$caller" 2>/dev/null; do
-    sleep 0.1
+  # A boot that does not reach the command in vm_boot_limit seconds (once
+  # seen on a busy machine: no output at all, however long it was given) is
+  # the VM's failure, not the command's: said so, and booted once more.
+  for attempt in 1 2; do
+    rm -f "$control"/started "$control"/console.log
+    started=$SECONDS
+    # "quiet": an emulated serial port takes seconds for the boot messages.
+    timeout -k 5 "$timeout" qemu-system-x86_64 -nodefaults -no-user-config -no-reboot "${accel[@]}" \
+      -m 2048 -smp 2 -display none -monitor none -serial "file:$control/console.log" \
+      -kernel "$vm_dir/vmlinux" -initrd "$vm_dir/initramfs.cpio" -append "console=ttyS0 panic=-1 quiet mitigations=off" \
+      -virtfs "local,path=/,mount_tag=host,readonly=on,$virtfs" \
+      -virtfs "local,path=$control,mount_tag=control,$virtfs" \
+      -virtfs "local,path=$share,mount_tag=share,$virtfs" \
+      </dev/null >"$control/qemu.log" 2>&1 &
+    qemu_pid=$!
+    # Polled rather than waited for, so that a caller that was killed takes
+    # the VM with it.
+    while kill -0 "$qemu_pid" 2>/dev/null && kill -0 "$caller" 2>/dev/null; do
+      [ -e "$control/started" ] || [ $((SECONDS - started)) -lt "$vm_boot_limit" ] || break
+      sleep 0.1
+    done
+    kill -0 "$caller" 2>/dev/null || exit 125
+    if [ -e "$control/started" ] || ! kill -0 "$qemu_pid" 2>/dev/null; then break; fi
+    stop_process "$qemu_pid"
+    qemu_pid=
+    echo "vm_run: the VM did not reach the command in $vm_boot_limit s (boot $attempt of 2); its console:" >&2
+    tail -n 20 "$control/console.log" >&2 2>/dev/null
+    [ "$attempt" -eq 1 ] || exit 125
   done
-  kill -0 "$caller" 2>/dev/null || exit 125
   qemu_status=0
   wait "$qemu_pid" || qemu_status=$?
   qemu_pid=
@@ -212,7 +229,8 @@ vm_run() (
   if [ -f "$control/status" ]; then
     exit "$(cat "$control/status")"
   elif [ "$qemu_status" -eq 124 ]; then
-    echo "vm_run: stopped after $timeout s: $*" >&2
+    echo "vm_run: stopped after $timeout s: $*; the end of its console:" >&2
+    tail -n 20 "$control/console.log" >&2 2>/dev/null
     exit 124
   fi
   echo "vm_run: the virtual machine failed after $((SECONDS - started)) s (qemu status $qemu_status); its console:" >&2
