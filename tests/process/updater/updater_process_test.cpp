@@ -38,6 +38,11 @@ using expected::opened;
 
 // Two sound records, as a kit is usually laid out.
 const std::string soundKit = "00 05 01 02 03 FA FF\r\n00 04 7F 81 00 FF\r\n";
+// The usual kit's name, and what follows it being opened: a kit that passes
+// every check finds no MIDI port; one that fails is refused.
+const std::string kitName = "Tarnwick_Box.kit";
+const std::string passes = opened(kitName) + inMissing;
+const std::string refused = opened(kitName) + badKit;
 
 using testkit::TempFolder;
 
@@ -58,15 +63,15 @@ std::string firstKitListed(const std::string &folder) {
     return first;
 }
 
-// Adds a kit under a name the directory lists before kit `first` (or after
-// it), trying fresh names until the order comes out so; false if none did.
-bool addKitListed(const TempFolder &folder, const std::string &prefix, const std::string &text,
-                  const std::string &first, bool before) {
+// Puts the usual kit and another one in the folder, the other listed before
+// it (or after it), trying fresh names until the order comes out so; false if
+// none did.
+bool kitBesideAnother(const TempFolder &folder, bool otherFirst) {
+    folder.write(kitName, soundKit);
     for (int i = 0; i < 200; ++i) {
-        std::string name = prefix + std::to_string(i) + ".kit";
-        folder.write(name, text);
-        std::string listed = firstKitListed(folder.path());
-        if ((listed == name) == before && (before || listed == first)) return true;
+        std::string name = "other" + std::to_string(i) + ".kit";
+        folder.write(name, soundKit);
+        if (firstKitListed(folder.path()) == (otherFirst ? name : kitName)) return true;
         fs::remove(folder.file(name));
     }
     return false;
@@ -154,52 +159,35 @@ std::vector<RunCase> runCases() {
         {"nameWithoutTag", kit("firmware.kit", soundKit), noFitFile},
         {"nameShorterThanTag", kit("Tarnwick.kit", soundKit), noFitFile},
         {"tagFurtherIn", kit("new_Tarnwick_Box.kit", soundKit), noFitFile},
-        {"firstListedLacksTag",
-         [](const TempFolder &f) {
-             f.write("Tarnwick_Box.kit", soundKit);
-             return addKitListed(f, "other", soundKit, "Tarnwick_Box.kit", true);
-         },
-         noFitFile},
-        {"firstListedHasTag",
-         [](const TempFolder &f) {
-             f.write("Tarnwick_Box.kit", soundKit);
-             return addKitListed(f, "other", soundKit, "Tarnwick_Box.kit", false);
-         },
-         opened("Tarnwick_Box.kit") + inMissing},
-        {"danglingLink",
-         [](const TempFolder &f) { return symlink("missing.txt", f.file("Tarnwick_Box.kit").c_str()) == 0; },
-         notFound("Tarnwick_Box.kit")},
+        {"firstListedLacksTag", [](const TempFolder &f) { return kitBesideAnother(f, true); }, noFitFile},
+        {"firstListedHasTag", [](const TempFolder &f) { return kitBesideAnother(f, false); }, passes},
+        {"danglingLink", [](const TempFolder &f) { return symlink("missing.txt", f.file(kitName).c_str()) == 0; },
+         notFound(kitName)},
         // Found by the search, but no file to open, on Linux as on Windows.
-        {"folderNamedAsKit", [](const TempFolder &f) { return mkdir(f.file("Tarnwick_Box.kit").c_str(), 0700) == 0; },
-         notFound("Tarnwick_Box.kit")},
+        {"folderNamedAsKit", [](const TempFolder &f) { return mkdir(f.file(kitName).c_str(), 0700) == 0; },
+         notFound(kitName)},
         {"linkToFolderNamedAsKit",
          [](const TempFolder &f) {
-             return mkdir(f.file("firmware").c_str(), 0700) == 0 &&
-                    symlink("firmware", f.file("Tarnwick_Box.kit").c_str()) == 0;
+             return mkdir(f.file("firmware").c_str(), 0700) == 0 && symlink("firmware", f.file(kitName).c_str()) == 0;
          },
-         notFound("Tarnwick_Box.kit")},
+         notFound(kitName)},
         {"nameTooLongToHold", kit(longName, soundKit), notFound(longName.substr(0, 99))},
-        {"soundKit", kit("Tarnwick_Box.kit", soundKit), opened("Tarnwick_Box.kit") + inMissing},
+        {"soundKit", kit(kitName, soundKit), passes},
         {"lowerCaseNameAndDigits", kit("tarnwick_box_v2.kit", "00 05 01 02 03 fa ff"),
          opened("tarnwick_box_v2.kit") + inMissing},
         {"upperCaseName", kit("TARNWICK_BOX.KIT", soundKit), opened("TARNWICK_BOX.KIT") + inMissing},
-        {"badCheckWord", kit("Tarnwick_Box.kit", "00 05 01 02 03 FA FE"), opened("Tarnwick_Box.kit") + badKit},
-        {"badSecondRecord", kit("Tarnwick_Box.kit", "00 05 01 02 03 FA FF 00 04 7F 81 01 FF"),
-         opened("Tarnwick_Box.kit") + badKit},
-        {"recordRunsPastEnd", kit("Tarnwick_Box.kit", "00 05 01 02 03 FA"), opened("Tarnwick_Box.kit") + badKit},
+        {"badCheckWord", kit(kitName, "00 05 01 02 03 FA FE"), refused},
+        {"badSecondRecord", kit(kitName, "00 05 01 02 03 FA FF 00 04 7F 81 01 FF"), refused},
+        {"recordRunsPastEnd", kit(kitName, "00 05 01 02 03 FA"), refused},
         // No records: nothing to send, so no success to report.
-        {"emptyKit", kit("Tarnwick_Box.kit", ""), opened("Tarnwick_Box.kit") + badKit},
-        {"textNotHex", kit("Tarnwick_Box.kit", "<!DOCTYPE html>\n<title>404 Not Found</title>\n"),
-         opened("Tarnwick_Box.kit") + badKit},
-        {"readingStopsAtCtrlZ", kit("Tarnwick_Box.kit", soundKit + "\x1A" + "garbage 01"),
-         opened("Tarnwick_Box.kit") + inMissing},
-        {"largestKit", kit("Tarnwick_Box.kit", testkit::largestZeroKitText()), opened("Tarnwick_Box.kit") + inMissing},
-        {"oversizedKit", kit("Tarnwick_Box.kit", testkit::largestZeroKitText() + " 00"),
-         opened("Tarnwick_Box.kit") + badKit},
-        {"inputClosed", kit("Tarnwick_Box.kit", soundKit), opened("Tarnwick_Box.kit") + inMissing, Input::closed},
+        {"emptyKit", kit(kitName, ""), refused},
+        {"textNotHex", kit(kitName, "<!DOCTYPE html>\n<title>404 Not Found</title>\n"), refused},
+        {"readingStopsAtCtrlZ", kit(kitName, soundKit + "\x1A" + "garbage 01"), passes},
+        {"largestKit", kit(kitName, testkit::largestZeroKitText()), passes},
+        {"oversizedKit", kit(kitName, testkit::largestZeroKitText() + " 00"), refused},
+        {"inputClosed", kit(kitName, soundKit), passes, Input::closed},
         {"inputClosedNoKit", none, notFound("*.kit"), Input::closed},
-        {"inputPipeOneByte", kit("Tarnwick_Box.kit", soundKit), opened("Tarnwick_Box.kit") + inMissing,
-         Input::pipeOneByte},
+        {"inputPipeOneByte", kit(kitName, soundKit), passes, Input::pipeOneByte},
         {"pauseWaitsForKey", none, notFound("*.kit"), Input::pipeKeyLater},
         {"terminalKeyWithoutEnter", none, notFound("*.kit"), Input::terminalKey},
         // Nobody reads the output: the run still ends by itself, with status 0.
