@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/expected_output.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -36,12 +38,6 @@ HexTextResult readHex(const std::string &text, KitImage &image, bool fromFile) {
     HexTextResult result = readHexFile(file, image);
     std::fclose(file);
     return result;
-}
-
-std::string repeated(const std::string &piece, size_t times) {
-    std::string text;
-    for (size_t i = 0; i < times; ++i) text += piece;
-    return text;
 }
 
 struct TextCase {
@@ -75,26 +71,17 @@ const TextCase textCases[] = {
     {"signThenSpace", "- 1", {}, HexTextEnd::notHex, 0},
     {"loneSignAtEnd", "01 -", {0x01}, HexTextEnd::notHex, 3},
     {"allWhiteSpaceSkipped", "\t01\n02\v03\f04\r05 06", {1, 2, 3, 4, 5, 6}, HexTextEnd::endOfText, 18},
-    {"ctrlZEnds",
-     "01\x1A"
-     "02",
-     {0x01},
-     HexTextEnd::notHex,
-     2},
+    {"ctrlZEnds", std::string("01\x1A") + "02", {0x01}, HexTextEnd::notHex, 2},
     {"nulEnds", std::string("01\0 02", 6), {0x01}, HexTextEnd::notHex, 2},
     {"otherCharacterEnds", "01 02 G3 04", {0x01, 0x02}, HexTextEnd::notHex, 6},
     {"digitThenOtherCharacter", "1g", {0x01}, HexTextEnd::notHex, 1},
     {"firstCharacterNotHex", "Z01", {}, HexTextEnd::notHex, 0},
-    {"byteBelowSpaceIsNotWhiteSpace",
-     "\x08"
-     "01",
-     {},
-     HexTextEnd::notHex,
-     0},
+    {"byteBelowSpaceIsNotWhiteSpace", "\b01", {}, HexTextEnd::notHex, 0},
     {"empty", "", {}, HexTextEnd::endOfText, 0},
     {"onlyWhiteSpace", " \r\n", {}, HexTextEnd::endOfText, 3},
     // Beyond the first window of a file, too.
-    {"stopsBeyondTheFirstWindow", repeated("5A ", 30000) + "Q 01", Bytes(30000, 0x5A), HexTextEnd::notHex, 90000},
+    {"stopsBeyondTheFirstWindow", expected::repeat("5A ", 30000) + "Q 01", Bytes(30000, 0x5A), HexTextEnd::notHex,
+     90000},
 };
 
 void PrintTo(const TextCase &c, std::ostream *os) { *os << c.name; }
@@ -124,7 +111,7 @@ TEST(HexTextFile, NumbersAcrossTheWindowEdgeReadAsFromMemory) {
     for (size_t pad = hexFileBlockSize - 11; pad <= hexFileBlockSize + 4; ++pad) {
         for (const char *filler : {" ", "0"}) {
             SCOPED_TRACE(testing::Message() << "pad " << pad << " filler '" << filler << "'");
-            const std::string text = repeated(filler, pad) + tail;
+            const std::string text = expected::repeat(filler, static_cast<int>(pad)) + tail;
             auto fromMemory = freshImage();
             auto fromFile = freshImage();
             HexTextResult memoryResult = readHex(text, *fromMemory, false);

@@ -81,10 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
                     KitCase{"lower case", "00 05 01 02 03 fa ff\r\n00 02 00 00\r\n", -1, none, true},
                     KitCase{"no payload", "00 02 00 00", -1, none, true},
                     KitCase{"largest kit", testkit::largestZeroKitText(), -1, none, true},
-                    KitCase{"stops at ctrl-z",
-                            "00 02 00 00\x1A"
-                            "00 01",
-                            -1, none, true},
+                    KitCase{"stops at ctrl-z", std::string("00 02 00 00\x1A") + "00 01", -1, none, true},
                     KitCase{"payload flipped", "00 05 01 02 04 FA FF", 0, RecordFault::badCheckWord, false},
                     KitCase{"check flipped", "00 05 01 02 03 FA FE", 0, RecordFault::badCheckWord, false},
                     KitCase{"no payload, bad check", "00 02 01 00", 0, RecordFault::badCheckWord, false},
@@ -102,9 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(KitReport, SaysWhereTheReadingStopped) {
     TempFolder folder;
-    folder.write("tarnwick_box_1.KIT",
-                 "00 02 00 00\r\n\x1A"
-                 "00 05 garbage");
+    folder.write("tarnwick_box_1.KIT", std::string("00 02 00 00\r\n\x1A") + "00 05 garbage");
     std::string path = folder.file("tarnwick_box_1.KIT");
     KitReport report = examineKit(path);
     EXPECT_EQ(report.reading.end, HexTextEnd::notHex);
