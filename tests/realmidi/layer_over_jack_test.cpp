@@ -21,6 +21,35 @@ namespace {
 using std::chrono::milliseconds;
 typedef std::vector<unsigned char> Bytes;
 
+const milliseconds deliveryLimit(5000);
+
+// What another thread hands over, in order, and a wait for it.
+template <class Item>
+class Inbox {
+  public:
+    void add(const Item &item) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            items.push_back(item);
+        }
+        arrived.notify_all();
+    }
+    // Waits until `count` items have come in, for at most `limit`.
+    bool waitFor(size_t count, milliseconds limit = deliveryLimit) {
+        std::unique_lock<std::mutex> guard(lock);
+        return arrived.wait_for(guard, limit, [&] { return items.size() >= count; });
+    }
+    std::vector<Item> all() {
+        std::lock_guard<std::mutex> guard(lock);
+        return items;
+    }
+
+  private:
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::vector<Item> items;
+};
+
 // A stand-in for the device: a virtual output port, and a virtual input port
 // that records every message.
 class VirtualBox {
@@ -28,76 +57,36 @@ class VirtualBox {
     VirtualBox() : out(RtMidi::UNIX_JACK, "tw-smoke-box"), in(RtMidi::UNIX_JACK, "tw-smoke-box") {
         out.openVirtualPort("out");
         in.ignoreTypes(false, true, true);
-        in.setCallback(onMessage, this);
+        in.setCallback([](double, Bytes *message, void *inbox) { static_cast<Inbox<Bytes> *>(inbox)->add(*message); },
+                       &received);
         in.openVirtualPort("in");
     }
     void send(const Bytes &message) { out.sendMessage(message.data(), message.size()); }
-    // Waits until `count` messages have come in, for at most `limit`.
-    bool waitForMessages(size_t count, milliseconds limit) {
-        std::unique_lock<std::mutex> guard(lock);
-        return arrived.wait_for(guard, limit, [&] { return messages.size() >= count; });
-    }
-    std::vector<Bytes> received() {
-        std::lock_guard<std::mutex> guard(lock);
-        return messages;
-    }
+    Inbox<Bytes> received;
 
   private:
-    static void onMessage(double, std::vector<unsigned char> *message, void *user) {
-        VirtualBox *box = static_cast<VirtualBox *>(user);
-        {
-            std::lock_guard<std::mutex> guard(box->lock);
-            box->messages.push_back(*message);
-        }
-        box->arrived.notify_all();
-    }
-    std::mutex lock;
-    std::condition_variable arrived;
-    std::vector<Bytes> messages;
     RtMidiOut out;
     RtMidiIn in;
 };
 
-const milliseconds deliveryLimit(5000);
-
-// What the layer passed to the input callback, in order.
-struct Notice {
-    UINT message;
+// What the layer passed to the input callback, in order: every message, and
+// the long data with its header and bytes.
+struct LongData {
     MIDIHDR *header;
     Bytes bytes;
 };
 
 struct CallbackLog {
-    std::mutex lock;
-    std::condition_variable arrived;
-    std::vector<Notice> notices;
-
-    bool waitForLongData(size_t count, milliseconds limit = deliveryLimit) {
-        std::unique_lock<std::mutex> guard(lock);
-        return arrived.wait_for(guard, limit, [&] { return longDataHeld().size() >= count; });
-    }
-    std::vector<Notice> longData() {
-        std::lock_guard<std::mutex> guard(lock);
-        return longDataHeld();
-    }
-    std::vector<Notice> longDataHeld() {
-        std::vector<Notice> found;
-        for (const Notice &notice : notices)
-            if (notice.message == MIM_LONGDATA) found.push_back(notice);
-        return found;
-    }
+    Inbox<UINT> messages;
+    Inbox<LongData> longData;
 };
 
 void CALLBACK logNotice(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
     CallbackLog *log = reinterpret_cast<CallbackLog *>(instance);
     MIDIHDR *header = reinterpret_cast<MIDIHDR *>(param1);
-    Notice notice{message, header, {}};
-    if (message == MIM_LONGDATA) notice.bytes.assign(header->lpData, header->lpData + header->dwBytesRecorded);
-    {
-        std::lock_guard<std::mutex> guard(log->lock);
-        log->notices.push_back(notice);
-    }
-    log->arrived.notify_all();
+    log->messages.add(message);
+    if (message == MIM_LONGDATA)
+        log->longData.add({header, Bytes(header->lpData, header->lpData + header->dwBytesRecorded)});
 }
 
 // Closes what a test opened even when an assertion ends it early, so that no
@@ -145,7 +134,6 @@ class LayerOverJack : public testing::Test {
         ASSERT_TRUE(server.start(why)) << why;
         box.reset(new VirtualBox);
     }
-    void TearDown() override { box.reset(); }
 
     PrivateJackServer server;
     std::unique_ptr<VirtualBox> box;
@@ -188,9 +176,8 @@ TEST_F(LayerOverJack, DeliversWholeSysExIntoQueuedBuffersOnly) {
                          CALLBACK_FUNCTION),
               MMSYSERR_NOERROR);
     HMIDIIN in = opened.handle;
-    for (Buffer *b : {&ping, &small, &large}) {
+    for (Buffer *b : {&ping, &small, &large})
         ASSERT_EQ(midiInPrepareHeader(in, &b->header, sizeof b->header), MMSYSERR_NOERROR);
-    }
     ASSERT_EQ(midiInAddBuffer(in, &ping.header, sizeof ping.header), MMSYSERR_NOERROR);
     ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
 
@@ -198,26 +185,25 @@ TEST_F(LayerOverJack, DeliversWholeSysExIntoQueuedBuffersOnly) {
     // sanitizer builds, whatever the wait before them): ping until one
     // arrives, then give the pings still under way the time to be dropped, no
     // buffer being queued.
-    for (int attempt = 0; attempt < 50 && !log.waitForLongData(1, milliseconds(100)); ++attempt) {
+    for (int attempt = 0; attempt < 50 && !log.longData.waitFor(1, milliseconds(100)); ++attempt)
         box->send({0xF0, 0x7E, 0xF7});
-    }
-    ASSERT_EQ(log.longData().size(), 1u);
+    ASSERT_EQ(log.longData.all().size(), 1u);
     std::this_thread::sleep_for(milliseconds(300));
     ASSERT_EQ(midiInAddBuffer(in, &small.header, sizeof small.header), MMSYSERR_NOERROR);
 
     // A note, then an overlong SysEx message: only the SysEx arrives, cut.
     box->send({0x90, 0x40, 0x7F});
     box->send({0xF0, 0x01, 0x02, 0x03, 0x04, 0x05, 0xF7});
-    ASSERT_TRUE(log.waitForLongData(2));
+    ASSERT_TRUE(log.longData.waitFor(2));
     // No buffer queued now: this one is dropped, the next one arrives.
     box->send({0xF0, 0x09, 0xF7});
     box->send({0xF8});
     std::this_thread::sleep_for(milliseconds(300));
     ASSERT_EQ(midiInAddBuffer(in, &large.header, sizeof large.header), MMSYSERR_NOERROR);
     box->send({0xF0, 0x0A, 0xF7});
-    ASSERT_TRUE(log.waitForLongData(3));
+    ASSERT_TRUE(log.longData.waitFor(3));
 
-    std::vector<Notice> data = log.longData();
+    std::vector<LongData> data = log.longData.all();
     ASSERT_EQ(data.size(), 3u);
     EXPECT_EQ(data[0].header, &ping.header);
     EXPECT_EQ(data[1].header, &small.header);
@@ -231,17 +217,17 @@ TEST_F(LayerOverJack, DeliversWholeSysExIntoQueuedBuffersOnly) {
     EXPECT_EQ(midiInClose(in), MIDIERR_STILLPLAYING);
     EXPECT_EQ(midiInUnprepareHeader(in, &small.header, sizeof small.header), MIDIERR_STILLPLAYING);
     ASSERT_EQ(midiInReset(in), MMSYSERR_NOERROR);
-    data = log.longData();
+    data = log.longData.all();
     ASSERT_EQ(data.size(), 4u);
     EXPECT_EQ(data[3].header, &small.header);
     EXPECT_EQ(small.header.dwBytesRecorded, 0u);
     EXPECT_EQ(midiInUnprepareHeader(in, &small.header, sizeof small.header), MMSYSERR_NOERROR);
     EXPECT_EQ(midiInClose(opened.release()), MMSYSERR_NOERROR);
 
-    std::lock_guard<std::mutex> guard(log.lock);
-    ASSERT_FALSE(log.notices.empty());
-    EXPECT_EQ(log.notices.front().message, static_cast<UINT>(MIM_OPEN));
-    EXPECT_EQ(log.notices.back().message, static_cast<UINT>(MIM_CLOSE));
+    std::vector<UINT> messages = log.messages.all();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.front(), static_cast<UINT>(MIM_OPEN));
+    EXPECT_EQ(messages.back(), static_cast<UINT>(MIM_CLOSE));
 }
 
 TEST_F(LayerOverJack, SendsEachFrameWhole) {
@@ -256,13 +242,13 @@ TEST_F(LayerOverJack, SendsEachFrameWhole) {
     EXPECT_EQ(midiOutLongMsg(out, &header, sizeof header), MIDIERR_UNPREPARED);
     // Sent again while nothing has arrived: the first messages on a new
     // connection can be lost (seen in sanitizer builds).
-    for (int attempt = 0; attempt < 50 && !box->waitForMessages(1, milliseconds(100)); ++attempt) {
+    for (int attempt = 0; attempt < 50 && !box->received.waitFor(1, milliseconds(100)); ++attempt) {
         ASSERT_EQ(midiOutPrepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
         ASSERT_EQ(midiOutLongMsg(out, &header, sizeof header), MMSYSERR_NOERROR);
         EXPECT_EQ(header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
         EXPECT_EQ(midiOutUnprepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
     }
-    std::vector<Bytes> received = box->received();
+    std::vector<Bytes> received = box->received.all();
     ASSERT_FALSE(received.empty());
     for (const Bytes &message : received) EXPECT_EQ(message, Bytes(frame, frame + sizeof frame));
     EXPECT_EQ(midiOutClose(opened.release()), MMSYSERR_NOERROR);

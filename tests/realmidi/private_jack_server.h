@@ -9,10 +9,7 @@
 
 class PrivateJackServer {
   public:
-    PrivateJackServer() = default;
     ~PrivateJackServer();
-    PrivateJackServer(const PrivateJackServer &) = delete;
-    PrivateJackServer &operator=(const PrivateJackServer &) = delete;
 
     // Empty when jackd is not installed.
     static std::string jackdPath();
@@ -21,7 +18,6 @@ class PrivateJackServer {
     // programs it starts) at it and waits until it takes clients; false with
     // the reason when it does not.
     bool start(std::string &why);
-    const std::string &name() const { return serverName; }
 
   private:
     std::string serverName;

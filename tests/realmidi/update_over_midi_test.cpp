@@ -38,6 +38,7 @@
 #include "private_jack_server.h"
 #include "support/child_process.h"
 #include "support/expected_output.h"
+#include "support/scenario_case.h"
 #include "support/temp_folder.h"
 #include "support/test_kits.h"
 
@@ -298,13 +299,12 @@ TEST_P(UpdateOverMidi, Runs) {
     if (HasFailure()) std::cout << "--- tarnwick-target's report:\n" << work.read("target.out");
 }
 
-std::string rowName(const testing::TestParamInfo<UpdateCase> &each) { return each.param.name; }
-
-INSTANTIATE_TEST_SUITE_P(Case, UpdateOverMidi, testing::ValuesIn(updateCases()), rowName);
+INSTANTIATE_TEST_SUITE_P(Case, UpdateOverMidi, testing::ValuesIn(updateCases()), testkit::caseName<UpdateCase>);
 // One record of three bytes, the smallest update: apart from the other cases,
 // as the thread-sanitizer build runs this one only.
 INSTANTIATE_TEST_SUITE_P(Smallest, UpdateOverMidi,
-                         testing::Values(UpdateCase{"one_record", {}, {7}, transfer({7}) + success}), rowName);
+                         testing::Values(UpdateCase{"one_record", {}, {7}, transfer({7}) + success}),
+                         testkit::caseName<UpdateCase>);
 
 const std::string targetError = "tarnwick-target: error: ";
 
