@@ -33,8 +33,6 @@
 
 namespace {
 
-constexpr size_t fileBlockSize = 65536;
-
 void require(bool holds, const char *what) {
     if (holds) return;
     std::fprintf(stderr, "kit fuzzer: %s\n", what);
@@ -99,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<char> text;
     if (size >= 2 && data[0] == '~') {
         // White space is the cheapest filler to read.
-        text.assign(fileBlockSize - 48 + data[1] % 96, data[1] & 0x80 ? '\n' : ' ');
+        text.assign(hexFileBlockSize - 48 + data[1] % 96, data[1] & 0x80 ? '\n' : ' ');
         text.insert(text.end(), data + 2, data + size);
     } else {
         text.assign(data, data + size);

@@ -54,16 +54,14 @@ std::string escaped(const std::string &text) {
     std::string out;
     char hex[8];
     for (unsigned char c : text) {
-        if (c == '\n') {
+        if (c == '\n')
             out += "\\n\n";
-        } else if (c == '\r') {
+        else if (c == '\r')
             out += "\\r";
-        } else if (c < 0x20 || c >= 0x7F) {
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        } else {
+        else if (c >= 0x20 && c < 0x7F)
             out += char(c);
-        }
+        else
+            out.append(hex, size_t(std::snprintf(hex, sizeof hex, "\\x%02X", c)));
     }
     return out;
 }
@@ -172,14 +170,9 @@ std::vector<Attempt> readAttempts(const std::vector<Bytes> &records, const std::
     size_t at = 0;
     while (at < frames.size()) {
         size_t last = attempts.empty() ? 0 : attempts.back().record;
-        size_t record = expected.size();
-        for (size_t candidate = last; candidate <= last + 1 && candidate < expected.size(); ++candidate) {
-            if (frames[at] == expected[candidate][0]) {
-                record = candidate;
-                break;
-            }
-        }
-        require(record < expected.size(), "a frame that is not the start of the record sent or of the next one");
+        size_t record = frames[at] == expected[last][0] ? last : last + 1;
+        require(record < expected.size() && frames[at] == expected[record][0],
+                "a frame that is not the start of the record sent or of the next one");
         require(!attempts.empty() || record == 0, "the first record sent is not the kit's first");
         size_t sent = 0;
         while (sent < expected[record].size() && at < frames.size()) {
@@ -213,14 +206,9 @@ void checkImage(const std::vector<Bytes> &records, const Bytes &image, bool must
     }
 }
 
-const std::string closings[] = {expected::badKit,
-                                expected::outMissing,
-                                expected::notResponding,
-                                expected::resetting,
-                                expected::notMatched,
-                                expected::updateError,
-                                expected::success,
-                                expected::restarted};
+const std::string closings[] = {expected::badKit,    expected::outMissing, expected::notResponding,
+                                expected::resetting, expected::notMatched, expected::updateError,
+                                expected::success,   expected::restarted};
 
 }  // namespace
 
