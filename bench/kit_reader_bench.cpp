@@ -33,12 +33,6 @@ const ReaderText &readerText() {
 
 KitImage image;
 
-std::FILE *openText(benchmark::State &state) {
-    std::FILE *file = std::fopen(readerText().path.c_str(), "rb");
-    if (file == nullptr) state.SkipWithError("cannot open the kit text");
-    return file;
-}
-
 void finish(benchmark::State &state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(readerTextBytes));
     state.counters["kit_bytes"] = image.count;
@@ -54,33 +48,32 @@ void BM_KitReader_readHexText(benchmark::State &state) {
     finish(state);
 }
 
-void BM_KitReader_readHexFile(benchmark::State &state) {
-    std::FILE *file = openText(state);
-    if (file == nullptr) return;
+// Reads the kit file from its start once an iteration.
+template <class Read>
+void readFile(benchmark::State &state, Read read) {
+    std::FILE *file = std::fopen(readerText().path.c_str(), "rb");
+    if (file == nullptr) return state.SkipWithError("cannot open the kit text");
     for (auto _ : state) {
         std::rewind(file);
-        HexTextResult result = readHexFile(file, image);
-        benchmark::DoNotOptimize(result);
+        read(file);
         benchmark::ClobberMemory();
     }
     std::fclose(file);
     finish(state);
 }
 
+void BM_KitReader_readHexFile(benchmark::State &state) {
+    readFile(state, [](std::FILE *file) { benchmark::DoNotOptimize(readHexFile(file, image)); });
+}
+
 // The baseline: one fscanf call per number, as a plain C program reads a kit.
 void BM_KitReader_fscanfBaseline(benchmark::State &state) {
-    std::FILE *file = openText(state);
-    if (file == nullptr) return;
-    for (auto _ : state) {
-        std::rewind(file);
+    readFile(state, [](std::FILE *file) {
         image.count = 0;
         unsigned value = 0;
         while (image.count < kitMaxBytes && std::fscanf(file, "%2X", &value) == 1)
             image.bytes[image.count++] = uint8_t(value);
-        benchmark::ClobberMemory();
-    }
-    std::fclose(file);
-    finish(state);
+    });
 }
 
 }  // namespace
