@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "device_model.h"
+#include "fault_text.h"
 #include "support/expected_output.h"
 #include "support/test_kits.h"
 #include "support/updater_run.h"
@@ -23,23 +25,33 @@ inline const std::vector<uint16_t> kit3 = {23, 24, 4};
 inline const std::string rest3 =
     expected::line('-', 45) + expected::line('\\', 92) + expected::done + expected::success;
 inline const std::string transfer3 = expected::line('-', 0) + rest3;
+inline const std::vector<uint8_t> handshakeBytes = {0xF0, 0x3C, 0x11, 0x52, 0x07, 0x68, 0x4D, 0x23, 0xF7};
 
 struct ScenarioCase {
     const char *name;
     std::vector<uint16_t> recordSizes;  // the kit: sound records of these sizes
     std::function<void(device::Faults &)> faults;
-    std::string body;   // the output between the port lines and the pause
-    uint64_t endMs;     // virtual time when the run is over
-    size_t frames;      // frames on the wire, handshakes included
-    size_t imageBytes;  // how much of the kit the box holds at the end
+    std::string body;       // the output between the port lines and the pause
+    uint64_t endMs;         // virtual time when the run is over
+    size_t frames;          // frames on the wire, handshakes included
+    size_t imageBytes;      // how much of the kit the box holds at the end
+    int shortMessages = 0;  // that reached the program's callback
 };
 
 inline std::ostream &operator<<(std::ostream &out, const ScenarioCase &row) { return out << row.name; }
 
-// Names the tests of a table after its rows' names.
+// Names the tests of a table after its rows' names: letters and digits
+// kept, anything else an underscore.
 template <class Row>
 std::string caseName(const ::testing::TestParamInfo<Row> &info) {
-    return info.param.name;
+    std::string name = info.param.name;
+    for (char &c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
+}
+
+// Faults as the box's fault text names them.
+inline std::function<void(device::Faults &)> faultText(const char *text) {
+    return [text](device::Faults &faults) { faults = device::parseFaults(text); };
 }
 
 inline device::Faults faultsOf(const ScenarioCase &row) {
@@ -48,8 +60,8 @@ inline device::Faults faultsOf(const ScenarioCase &row) {
     return faults;
 }
 
-// Runs the row and checks the whole output, the frame count, the time and
-// the box's image; gives the run for further checks. A peer, when given,
+// Runs the row and checks the whole output, the frame count, the time, the
+// short messages and the box's image; gives the run for further checks. A peer, when given,
 // carries the frames to the model in place of the plain one.
 inline RunResult checkScenario(const ScenarioCase &row, device::Model &model, sim::Peer *peer = nullptr) {
     Bytes kit = makeKit(row.recordSizes);
@@ -61,6 +73,7 @@ inline RunResult checkScenario(const ScenarioCase &row, device::Model &model, si
     EXPECT_EQ(run.endMs, row.endMs);
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.pauses, 1);
+    EXPECT_EQ(run.shortMessages, row.shortMessages);
     // Every end after the port stage closes the input port, then the output.
     EXPECT_EQ(run.portLog, (std::vector<std::string>{"midiInOpen 0", "midiOutOpen 0", "midiInReset 0", "midiInClose 0",
                                                      "midiOutClose 0"}));

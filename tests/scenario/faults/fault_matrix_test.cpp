@@ -2,12 +2,11 @@
 // middle of the transfer: whatever it does, the run ends with the message for
 // that situation, both ports closed, on time by the virtual clock, and the box
 // holds only whole records of the kit, in order.
-#include <gtest/gtest.h>
-
-#include "fault_text.h"
 #include "support/scenario_case.h"
 
 namespace {
+
+using namespace testkit;
 
 using device::Bytes;
 using expected::line;
@@ -29,28 +28,24 @@ class FaultPeer : public sim::Peer {
 
     bool onFrame(const uint8_t *frame, size_t length, uint64_t nowMs) override {
         device::FrameResult result = model_.onFrame(frame, length, nowMs);
-        bool reshaped = ++frames_ == reshaping_.frame;
+        const Reshaping &how = ++frames_ == reshaping_.frame ? reshaping_ : Reshaping{};
         for (const device::Outgoing &message : result.messages) {
-            if (!reshaped) {
-                post(message.bytes, message.delayMs);
-                continue;
-            }
             Bytes bytes = message.bytes;
-            if (reshaping_.padTo > bytes.size() && bytes.size() >= 2) {
+            if (how.padTo > bytes.size() && bytes.size() >= 2) {
                 // Data bytes after the code, below 0x80 as SysEx data must be.
                 bytes.pop_back();
-                while (bytes.size() + 1 < reshaping_.padTo) bytes.push_back(static_cast<uint8_t>(bytes.size() & 0x7F));
+                while (bytes.size() + 1 < how.padTo) bytes.push_back(static_cast<uint8_t>(bytes.size() & 0x7F));
                 bytes.push_back(0xF7);
             }
             // Real-time bytes that interrupt a SysEx message reach the program
             // as messages of their own, at the same instant, before and after
             // it: timing clock and active sensing, then a note.
-            if (reshaping_.shortsAround) {
+            if (how.shortsAround) {
                 post({0xF8}, message.delayMs);
                 post({0xFE}, message.delayMs);
             }
-            for (int copy = 0; copy < reshaping_.copies; ++copy) post(bytes, message.delayMs + uint32_t(copy));
-            if (reshaping_.shortsAround) {
+            for (int copy = 0; copy < how.copies; ++copy) post(bytes, message.delayMs + uint32_t(copy));
+            if (how.shortsAround) {
                 post({0xF8}, message.delayMs);
                 post({0x90, 0x3C, 0x40}, message.delayMs + 1);
             }
@@ -71,78 +66,63 @@ class FaultPeer : public sim::Peer {
     uint32_t frames_ = 0;
 };
 
-// Three sound records: one frame, two frames, one frame (frames 2, 3-4, 5
-// after the handshake's frame 1); 0, 45 and 92 percent. A prompt box has the
-// handshake done at 1 ms and the transfer at 41 ms: 10 ms after each frame.
-const std::vector<uint16_t> kit3 = {23, 24, 4};
+// The frames of kit3: the handshake's is 1, the second record's last is 4.
 constexpr uint32_t handshakeFrame = 1;
-constexpr uint32_t middleRecordFrame = 4;  // completes the second record
+constexpr uint32_t middleRecordFrame = 4;
 
-const std::string first = line('-', 0);
-const std::string second = line('-', 45);
-const std::string third = line('\\', 92);
-const std::string finish = expected::done + expected::success;
-const std::string wholeTransfer = first + second + third + finish;
 // The last record refused once, then taken.
-const std::string refusedOnce = first + second + third + expected::crcError + third + finish;
-
-std::function<void(device::Faults &)> faultText(const char *text) {
-    return [text](device::Faults &faults) { faults = device::parseFaults(text); };
-}
+const std::string refusedOnce = line('-', 0) + line('-', 45) + line('\\', 92) + expected::crcError + line('\\', 92) +
+                                expected::done + expected::success;
 
 Reshaping padded(uint32_t frame) { return {frame, 260, 1, false}; }
 Reshaping burst(uint32_t frame) { return {frame, 0, 5, false}; }
 Reshaping shortsAround(uint32_t frame) { return {frame, 0, 1, true}; }
 
-struct FaultCase {
-    testkit::ScenarioCase run;
+struct FaultCase : ScenarioCase {
     Reshaping reshaping = {};
-    int shortMessages = 0;  // that reached the program's input handler
 };
-
-std::ostream &operator<<(std::ostream &out, const FaultCase &row) { return out << row.run.name; }
 
 const FaultCase faultCases[] = {
     // The box vanishes: its input refuses the frame.
     {{"outputFailsAtHandshake", kit3, faultText("fail-after=0"), expected::outMissing, 0, 1, 0}},
-    {{"outputFailsMidTransfer", kit3, faultText("fail-after=3"), first + second + "\n" + expected::outMissing, 21, 4,
-      23}},
+    {{"outputFailsMidTransfer", kit3, faultText("fail-after=3"),
+      line('-', 0) + line('-', 45) + expected::outMissingInTransfer, 21, 4, 23}},
     // The box vanishes: its output goes quiet. 19 handshake waits of 100 ms;
     // or 20 attempts at the second record, each 2 frames and 50 x 10 ms.
     {{"inputQuietAtHandshake", kit3, faultText("silent"), expected::notResponding, 1900, 19, 0}},
-    {{"inputQuietMidTransfer", kit3, faultText("silent-after=1"), first + repeat(second, 20) + expected::notResponding,
-      11 + 20 * 520, 42, 23}},
+    {{"inputQuietMidTransfer", kit3, faultText("silent-after=1"),
+      line('-', 0) + repeat(line('-', 45), 20) + expected::notResponding, 11 + 20 * 520, 42, 23}},
 
     // Answers of 260 bytes: the 200-byte buffer takes their first 200, code
     // and all, and the run goes on as with a prompt box.
-    {{"overlongReplyAtHandshake", kit3, nullptr, wholeTransfer, 41, 5, 51}, padded(handshakeFrame)},
-    {{"overlongReplyMidTransfer", kit3, nullptr, wholeTransfer, 41, 5, 51}, padded(middleRecordFrame)},
+    {{"overlongReplyAtHandshake", kit3, nullptr, transfer3, 41, 5, 51}, padded(handshakeFrame)},
+    {{"overlongReplyMidTransfer", kit3, nullptr, transfer3, 41, 5, 51}, padded(middleRecordFrame)},
 
     // Five copies of an answer, 1 ms apart. Those after the handshake's
     // reply land with the first record's verdict and the last one, 0x23,
     // stands over it: no verdict, so the record goes again after its wait.
     // In the transfer all five arrive within one 10 ms sleep and count once.
-    {{"burstAtHandshake", kit3, nullptr, first + wholeTransfer, 500 + 51, 6, 51}, burst(handshakeFrame)},
-    {{"burstMidTransfer", kit3, nullptr, wholeTransfer, 41, 5, 51}, burst(middleRecordFrame)},
+    {{"burstAtHandshake", kit3, nullptr, line('-', 0) + transfer3, 500 + 51, 6, 51}, burst(handshakeFrame)},
+    {{"burstMidTransfer", kit3, nullptr, transfer3, 41, 5, 51}, burst(middleRecordFrame)},
 
     // Timing clock and active sensing with the answer, a note after it: they
     // reach the handler and change nothing.
-    {{"shortMessagesAtHandshake", kit3, nullptr, wholeTransfer, 41, 5, 51}, shortsAround(handshakeFrame), 4},
-    {{"shortMessagesMidTransfer", kit3, nullptr, wholeTransfer, 41, 5, 51}, shortsAround(middleRecordFrame), 4},
+    {{"shortMessagesAtHandshake", kit3, nullptr, transfer3, 41, 5, 51, 4}, shortsAround(handshakeFrame)},
+    {{"shortMessagesMidTransfer", kit3, nullptr, transfer3, 41, 5, 51, 4}, shortsAround(middleRecordFrame)},
 
     // The box restarts: 0x15 to the handshake, or to every attempt from the
     // second record on, 20 ms each, until the 20th failure.
     {{"restartAtHandshake", kit3, faultText("handshake=15"), expected::resetting, 1, 1, 0}},
-    {{"restartMidTransfer", kit3, faultText("verdicts=1A/15*20"), first + repeat(second, 20) + expected::updateError,
-      11 + 20 * 20, 42, 23}},
+    {{"restartMidTransfer", kit3, faultText("verdicts=1A/15*20"),
+      line('-', 0) + repeat(line('-', 45), 20) + expected::updateError, 11 + 20 * 20, 42, 23}},
 
     // An answer 1 ms after its wait is over. The handshake's (101 ms) is taken
     // by the second handshake's wait; the second record's (511 ms after its
     // last frame) arrives while the record goes again and stands for it; the
     // box knows the resend and writes it once.
-    {{"lateReplyAtHandshake", kit3, faultText("late-handshake=1:101"), wholeTransfer, 100 + 41, 6, 51}},
-    {{"lateReplyMidTransfer", kit3, faultText("late-reply=2:511"), first + second + second + third + finish,
-      21 + 510 + 30, 7, 51}},
+    {{"lateReplyAtHandshake", kit3, faultText("late-handshake=1:101"), transfer3, 100 + 41, 6, 51}},
+    {{"lateReplyMidTransfer", kit3, faultText("late-reply=2:511"), line('-', 0) + line('-', 45) + rest3, 21 + 510 + 30,
+      7, 51}},
 
     // Answers to greetings that come while the records go out, each run with
     // the last record refused once: the refusal must show and the box must
@@ -164,14 +144,12 @@ class FaultMatrix : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(FaultMatrix, EndsWithItsMessagePortsClosedOnTime) {
     const FaultCase &row = GetParam();
-    device::Model model(testkit::faultsOf(row.run));
+    device::Model model(faultsOf(row));
     FaultPeer peer(model, row.reshaping);
-    testkit::RunResult run = testkit::checkScenario(row.run, model, &peer);
-    EXPECT_EQ(run.shortMessages, row.shortMessages);
+    checkScenario(row, model, &peer);
     EXPECT_EQ(peer.shortsPosted, row.shortMessages);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(faultCases),
-                         [](const ::testing::TestParamInfo<FaultCase> &p) { return std::string(p.param.run.name); });
+INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(faultCases), caseName<FaultCase>);
 
 }  // namespace

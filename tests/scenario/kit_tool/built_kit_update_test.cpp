@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "kit_builder.h"
-#include "support/expected_output.h"
-#include "support/test_kits.h"
-#include "support/updater_run.h"
+#include "support/scenario_case.h"
 
 namespace {
 
@@ -35,8 +33,6 @@ INSTANTIATE_TEST_SUITE_P(Kits, BuiltKitUpdate,
                                          BuiltKit{"shortLastRecord", 3000, 256}, BuiltKit{"oneBytePayloads", 200, 1},
                                          BuiltKit{"frameSizedRecords", 1900, 19},
                                          BuiltKit{"largestDefaultKit", largestFirmwareFor(256), 256}),
-                         [](const testing::TestParamInfo<BuiltKit> &kitCase) {
-                             return std::string(kitCase.param.name);
-                         });
+                         testkit::caseName<BuiltKit>);
 
 }  // namespace

@@ -94,6 +94,6 @@ TEST_P(ClosingEnd, ClosesInputThenOutputThenPauses) {
     EXPECT_EQ(0, closeMidiOut());
 }
 
-INSTANTIATE_TEST_SUITE_P(Ports, ClosingEnd, ::testing::ValuesIn(endCases), RowName());
+INSTANTIATE_TEST_SUITE_P(Ports, ClosingEnd, ::testing::ValuesIn(endCases), caseName<EndCase>);
 
 }  // namespace

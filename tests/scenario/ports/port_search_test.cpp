@@ -5,28 +5,39 @@
 #include "base/wire_constants.h"
 #include "midi/sysex_sender.h"
 #include "ports_fixture.h"
+#include "support/expected_output.h"
 
 namespace {
 
 const std::string inLine = "MIDI IN DEVICE: USB Device\r\n";
 const std::string outLine = "MIDI OUT DEVICE: USB Device\r\n";
-const std::string inMissing = "Error: The MIDI In of device is missing!\n\n";
-const std::string outMissing = "Error: The MIDI Out of device is missing!\n\n";
+using expected::inMissing;
+using expected::outMissing;
 
-const std::vector<sim::PortEntry> oneDevice = {{"USB Device", false}};
+using PortList = std::vector<sim::PortEntry>;
+using PortLog = std::vector<std::string>;
+const PortList oneDevice = {{"USB Device", false}};
+const PortList systemOnly = {{"Microsoft MIDI Mapper", false}, {"Microsoft GS Wavetable Synth", false}};
+const PortList heldThenFree = {{"USB Device", true}, {"USB Device", false}};
+const PortList deviceThenSystem = {{"USB Device", false}, {"Microsoft GS Wavetable Synth", false}};
 
+const PortLog bothOpen = {"midiInOpen 0", "midiOutOpen 0"};
 // A system port at 0 passed over, the device kept at 1.
-const std::vector<std::string> inputSkipsOne = {"midiInOpen 0", "midiInReset 0", "midiInClose 0", "midiInOpen 1",
-                                                "midiOutOpen 0"};
-const std::vector<std::string> outputSkipsOne = {"midiInOpen 0", "midiOutOpen 0", "midiOutClose 0", "midiOutOpen 1"};
+const PortLog inputSkipsOne = {"midiInOpen 0", "midiInReset 0", "midiInClose 0", "midiInOpen 1", "midiOutOpen 0"};
+const PortLog outputSkipsOne = {"midiInOpen 0", "midiOutOpen 0", "midiOutClose 0", "midiOutOpen 1"};
+// Two system ports passed over, and no third port.
+const PortLog inputSkipsTwo = {"midiInOpen 0",  "midiInReset 0", "midiInClose 0", "midiInOpen 1",
+                               "midiInReset 1", "midiInClose 1", "midiInOpen 2"};
+const PortLog outputSkipsTwo = {"midiInOpen 0",  "midiOutOpen 0",  "midiOutClose 0",
+                                "midiOutOpen 1", "midiOutClose 1", "midiOutOpen 2"};
 
 struct SearchCase {
     std::string name;
-    std::vector<sim::PortEntry> inputs;
-    std::vector<sim::PortEntry> outputs;
+    PortList inputs;
+    PortList outputs;
     bool opens;
     std::string printed;
-    std::vector<std::string> log;
+    PortLog log;
 };
 
 void PrintTo(const SearchCase &row, std::ostream *out) { *out << row.name; }
@@ -34,49 +45,24 @@ void PrintTo(const SearchCase &row, std::ostream *out) { *out << row.name; }
 std::vector<SearchCase> searchCases() {
     std::vector<SearchCase> cases = {
         {"in no port", {}, oneDevice, false, inMissing, {"midiInOpen 0"}},
-        {"in only system ports",
-         {{"Microsoft MIDI Mapper", false}, {"Microsoft GS Wavetable Synth", false}},
-         oneDevice,
-         false,
-         inLine + inLine + inMissing,
-         {"midiInOpen 0", "midiInReset 0", "midiInClose 0", "midiInOpen 1", "midiInReset 1", "midiInClose 1",
-          "midiInOpen 2"}},
-        {"in port 0 held elsewhere, 1 free",
-         {{"USB Device", true}, {"USB Device", false}},
-         oneDevice,
-         false,
-         inMissing,
-         {"midiInOpen 0"}},
-        {"in device at 0, system port at 1",
-         {{"USB Device", false}, {"Microsoft GS Wavetable Synth", false}},
-         oneDevice,
-         true,
-         inLine + outLine,
-         {"midiInOpen 0", "midiOutOpen 0"}},
-        {"out no port", oneDevice, {}, false, inLine + outMissing, {"midiInOpen 0", "midiOutOpen 0"}},
-        {"out only system ports",
-         oneDevice,
-         {{"Microsoft MIDI Mapper", false}, {"Microsoft GS Wavetable Synth", false}},
-         false,
-         inLine + outLine + outLine + outMissing,
-         {"midiInOpen 0", "midiOutOpen 0", "midiOutClose 0", "midiOutOpen 1", "midiOutClose 1", "midiOutOpen 2"}},
-        {"out port 0 held elsewhere, 1 free",
-         oneDevice,
-         {{"USB Device", true}, {"USB Device", false}},
-         false,
-         inLine + outMissing,
-         {"midiInOpen 0", "midiOutOpen 0"}},
+        {"in only system ports", systemOnly, oneDevice, false, inLine + inLine + inMissing, inputSkipsTwo},
+        {"in port 0 held elsewhere, 1 free", heldThenFree, oneDevice, false, inMissing, {"midiInOpen 0"}},
+        {"in device at 0, system port at 1", deviceThenSystem, oneDevice, true, inLine + outLine, bothOpen},
+        {"out no port", oneDevice, {}, false, inLine + outMissing, bothOpen},
+        {"out only system ports", oneDevice, systemOnly, false, inLine + outLine + outLine + outMissing,
+         outputSkipsTwo},
+        {"out port 0 held elsewhere, 1 free", oneDevice, heldThenFree, false, inLine + outMissing, bothOpen},
     };
     // A system port at 0 is passed over; only the first nine letters of the
     // system's name count, in either case.
     for (const std::string name : {"Microsoft GS Wavetable Synth", "MICROSOFT x", "microsoft gs", "Microsoft"}) {
-        const std::vector<sim::PortEntry> ports = {{name, false}, {"USB Device", false}};
+        const PortList ports = {{name, false}, {"USB Device", false}};
         cases.push_back({"in skips " + name, ports, oneDevice, true, inLine + inLine + outLine, inputSkipsOne});
         cases.push_back({"out skips " + name, oneDevice, ports, true, inLine + outLine + outLine, outputSkipsOne});
     }
     for (const std::string name : {"Micro", "Microsof", "My Microsoft"}) {
-        const std::vector<sim::PortEntry> ports = {{name, false}, {"USB Device", false}};
-        cases.push_back({"keeps " + name, ports, ports, true, inLine + outLine, {"midiInOpen 0", "midiOutOpen 0"}});
+        const PortList ports = {{name, false}, {"USB Device", false}};
+        cases.push_back({"keeps " + name, ports, ports, true, inLine + outLine, bothOpen});
     }
     return cases;
 }
@@ -100,6 +86,6 @@ TEST_P(PortSearch, KeepsTheDevicesPortsOrSaysWhichIsMissing) {
     EXPECT_EQ(1u, sim::sentFrames().size());
 }
 
-INSTANTIATE_TEST_SUITE_P(Ports, PortSearch, ::testing::ValuesIn(searchCases()), RowName());
+INSTANTIATE_TEST_SUITE_P(Ports, PortSearch, ::testing::ValuesIn(searchCases()), caseName<SearchCase>);
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -13,6 +12,9 @@
 #include "midi/midi_ports.h"
 #include "midi/reply_mailbox.h"
 #include "platform/sim/sim_host.h"
+#include "support/scenario_case.h"
+
+using testkit::caseName;
 
 // What the program printed while f ran, byte for byte.
 template <class F>
@@ -49,17 +51,6 @@ class Ports : public ::testing::Test {
 // A table over fixture F: each row runs as a test of its own.
 template <class F, class Row>
 class Rows : public F, public ::testing::WithParamInterface<Row> {};
-
-// A row's test name made from its own name: letters and digits kept, anything
-// else an underscore.
-struct RowName {
-    template <class Row>
-    std::string operator()(const ::testing::TestParamInfo<Row> &info) const {
-        std::string name = info.param.name;
-        for (char &c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-        return name;
-    }
-};
 
 // A message from the device, delivered at the next sleep.
 inline void deliverNow(const std::vector<uint8_t> &bytes) {

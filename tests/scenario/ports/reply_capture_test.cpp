@@ -52,7 +52,7 @@ TEST_P(Captured, SysExMessageLandsInTheMailbox) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Ports, Captured, ::testing::ValuesIn(captureCases), RowName());
+INSTANTIATE_TEST_SUITE_P(Ports, Captured, ::testing::ValuesIn(captureCases), caseName<CaptureCase>);
 
 struct ShortCase {
     const char *name;
@@ -82,7 +82,7 @@ TEST_P(ShortMessage, NeverReachesTheMailbox) {
     EXPECT_EQ(3, mailbox.replyLength.load());
 }
 
-INSTANTIATE_TEST_SUITE_P(Ports, ShortMessage, ::testing::ValuesIn(shortCases), RowName());
+INSTANTIATE_TEST_SUITE_P(Ports, ShortMessage, ::testing::ValuesIn(shortCases), caseName<ShortCase>);
 
 // The buffer goes back to the platform after every message, so each one
 // arrives, and each overwrites the last whether or not it was taken.

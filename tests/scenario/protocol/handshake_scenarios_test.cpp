@@ -18,27 +18,18 @@ class HandshakeScenario : public ::testing::TestWithParam<ScenarioCase> {};
 // frames 10 ms apart after the handshake's reply was taken.
 const ScenarioCase handshakeCases[] = {
     {"answersAtOnce", kit3, nullptr, transfer3, 41, 5, 51},
-    {"restarting", kit3, [](Faults &f) { f.handshakeCode = 0x15; }, expected::resetting, 1, 1, 0},
-    {"foreignProduct", kit3, [](Faults &f) { f.handshakeCode = 0x42; }, expected::notMatched, 1, 1, 0},
+    {"restarting", kit3, faultText("handshake=15"), expected::resetting, 1, 1, 0},
+    {"foreignProduct", kit3, faultText("handshake=42"), expected::notMatched, 1, 1, 0},
     // 19 messages, each followed by 100 sleeps of 1 ms.
-    {"silent", kit3, [](Faults &f) { f.silent = true; }, expected::notResponding, 1900, 19, 0},
+    {"silent", kit3, faultText("silent"), expected::notResponding, 1900, 19, 0},
     {"answersOnlyTheNineteenth", kit3,
      [](Faults &f) {
          for (uint32_t n = 1; n <= 18; ++n) f.handshakeReplies[n].form = ReplyForm::none;
      },
      transfer3, 1841, 23, 51},
-    {"answersTheFourth", kit3,
-     [](Faults &f) {
-         for (uint32_t n = 1; n <= 3; ++n) f.handshakeReplies[n].form = ReplyForm::none;
-     },
-     transfer3, 341, 8, 51},
+    {"answersTheFourth", kit3, faultText("no-handshake-reply=1/2/3"), transfer3, 341, 8, 51},
     // Answered after the first wait ended: the second wait takes it.
-    {"lateAnswerTakenByNextWait", kit3,
-     [](Faults &f) {
-         f.handshakeReplies[1].latencyMs = 150;
-         f.handshakeReplies[2].form = ReplyForm::none;
-     },
-     transfer3, 190, 6, 51},
+    {"lateAnswerTakenByNextWait", kit3, faultText("late-handshake=1:150,no-handshake-reply=2"), transfer3, 190, 6, 51},
     // A one-byte SysEx ends the first wait but is no reply, and it is never
     // cleared: the other 18 attempts go out without a single sleep, so no
     // later answer can be delivered.
@@ -46,8 +37,8 @@ const ScenarioCase handshakeCases[] = {
      expected::notResponding, 1, 19, 0},
     // A short message never reaches the mailbox: the first wait runs out.
     {"shortMessage", kit3, [](Faults &f) { f.handshakeReplies[1].form = ReplyForm::shortMessage; }, transfer3, 141, 6,
-     51},
-    {"outputFailsAtOnce", kit3, [](Faults &f) { f.failAfterFrames = 0; }, expected::outMissing, 0, 1, 0},
+     51, 1},
+    {"outputFailsAtOnce", kit3, faultText("fail-after=0"), expected::outMissing, 0, 1, 0},
 };
 
 TEST_P(HandshakeScenario, run) {
@@ -55,9 +46,8 @@ TEST_P(HandshakeScenario, run) {
     RunResult run = checkScenario(GetParam(), model);
     // The run opens with the handshake message, the same nine bytes every
     // time, and only the transfer's four frames follow a successful one.
-    const std::vector<uint8_t> handshake = {0xF0, 0x3C, 0x11, 0x52, 0x07, 0x68, 0x4D, 0x23, 0xF7};
     size_t handshakes = 0;
-    while (handshakes < run.frames.size() && run.frames[handshakes].bytes == handshake) ++handshakes;
+    while (handshakes < run.frames.size() && run.frames[handshakes].bytes == handshakeBytes) ++handshakes;
     size_t transferFrames = GetParam().body == transfer3 ? 4 : 0;
     EXPECT_EQ(handshakes + transferFrames, run.frames.size());
 }

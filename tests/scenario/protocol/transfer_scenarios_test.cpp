@@ -14,119 +14,74 @@ using expected::repeat;
 // A record rejected once with code, then accepted, as the first record.
 std::string onceRejected(const std::string &message) { return line('-', 0) + message + transfer3; }
 
-// Rejects the first record once with code.
-std::function<void(Faults &)> firstAttemptAnswered(uint8_t code) {
-    return [code](Faults &f) { f.recordReplies[1].code = code; };
-}
-
-std::function<void(Faults &)> scripted(std::vector<uint8_t> codes) {
-    return [codes](Faults &f) { f.verdictScript = codes; };
-}
-
-const std::vector<uint8_t> twentyCrcErrors(20, 0x20);
-const std::vector<uint8_t> nineteenCrcErrors(19, 0x20);
-
-std::vector<uint8_t> nineteenCrcErrorsThen(uint8_t code) {
-    std::vector<uint8_t> codes(19, 0x20);
-    codes.push_back(code);
-    return codes;
-}
-
 class TransferScenario : public ::testing::TestWithParam<ScenarioCase> {};
 
 const ScenarioCase transferCases[] = {
     {"prompt", kit3, nullptr, transfer3, 41, 5, 51},
     // Every reply 90 ms after its message: the handshake's and each record's
     // wait end 90 ms after their last frame.
-    {"latencyWithinTheWaits", kit3, [](Faults &f) { f.latencyMs = 90; }, transfer3, 90 + 90 + 100 + 90, 5, 51},
+    {"latencyWithinTheWaits", kit3, faultText("latency=90"), transfer3, 90 + 90 + 100 + 90, 5, 51},
 
     // Verdicts other than 0x1A, once each on the first record: the record goes
     // again with the same glyph and share.
-    {"crcError", kit3, firstAttemptAnswered(0x20), onceRejected(expected::crcError), 51, 6, 51},
-    {"damaged21", kit3, firstAttemptAnswered(0x21), onceRejected(expected::damaged), 51, 6, 51},
-    {"damaged22", kit3, firstAttemptAnswered(0x22), onceRejected(expected::damaged), 51, 6, 51},
-    {"verifyError", kit3, firstAttemptAnswered(0x24), onceRejected(expected::verifyError), 51, 6, 51},
-    {"eraseError", kit3, firstAttemptAnswered(0x25), onceRejected(expected::eraseError), 51, 6, 51},
-    {"unknownCode", kit3, firstAttemptAnswered(0x42), onceRejected(""), 51, 6, 51},
+    {"crcError", kit3, faultText("verdicts=20"), onceRejected(expected::crcError), 51, 6, 51},
+    {"damaged21", kit3, faultText("verdicts=21"), onceRejected(expected::damaged), 51, 6, 51},
+    {"damaged22", kit3, faultText("verdicts=22"), onceRejected(expected::damaged), 51, 6, 51},
+    {"verifyError", kit3, faultText("verdicts=24"), onceRejected(expected::verifyError), 51, 6, 51},
+    {"eraseError", kit3, faultText("verdicts=25"), onceRejected(expected::eraseError), 51, 6, 51},
+    {"unknownCode", kit3, faultText("verdicts=42"), onceRejected(""), 51, 6, 51},
     // The product code answers a greeting, never a record: it is passed over
     // and the record goes again only when its wait has run out.
-    {"productCodeAsVerdict", kit3, firstAttemptAnswered(0x23), onceRejected(""), 500 + 51, 6, 51},
+    {"productCodeAsVerdict", kit3, faultText("verdicts=23"), onceRejected(""), 500 + 51, 6, 51},
 
     // The third record rejected four times: five lines with its glyph and share.
-    {"fourCrcErrorsThenAccepted", kit3,
-     [](Faults &f) {
-         for (uint32_t attempt = 3; attempt <= 6; ++attempt) f.recordReplies[attempt].code = 0x20;
-     },
+    {"fourCrcErrorsThenAccepted", kit3, faultText("verdicts=1A/1A/20*4"),
      line('-', 0) + line('-', 45) + repeat(line('\\', 92) + expected::crcError, 4) + line('\\', 92) + expected::done +
          expected::success,
      81, 9, 51},
     // 19 failures are survived; the acceptance starts the count again, so a
     // further failure on the next record is the first, not the twentieth.
-    {"nineteenFailuresThenAccepted", kit3,
-     [](Faults &f) {
-         f.verdictScript = nineteenCrcErrors;
-         f.recordReplies[21].code = 0x20;
-     },
+    {"nineteenFailuresThenAccepted", kit3, faultText("verdicts=20*19/1A/20"),
      repeat(line('-', 0) + expected::crcError, 19) + line('-', 0) + line('-', 45) + expected::crcError + rest3, 251, 26,
      51},
-    {"twentiethFailureWithReply", kit3, scripted(twentyCrcErrors),
+    {"twentiethFailureWithReply", kit3, faultText("verdicts=20*20"),
      repeat(line('-', 0) + expected::crcError, 19) + line('-', 0) + expected::updateError, 201, 21, 0},
     // With 19 failures counted, even the completion code is the twentieth.
-    {"completionAsTwentiethFailure", kit3, scripted(nineteenCrcErrorsThen(0x77)),
+    {"completionAsTwentiethFailure", kit3, faultText("verdicts=20*19/77"),
      repeat(line('-', 0) + expected::crcError, 19) + line('-', 0) + expected::updateError, 201, 21, 23},
     // Silent after the handshake: 20 attempts of one frame, 10 ms and 50 x 10 ms.
-    {"twentiethFailureWithoutReply", kit3, [](Faults &f) { f.silentAfterRecords = 0; },
+    {"twentiethFailureWithoutReply", kit3, faultText("silent-after=0"),
      repeat(line('-', 0), 20) + expected::notResponding, 1 + 20 * 510, 21, 0},
-    {"silentAfterFirstRecord", kit3, [](Faults &f) { f.silentAfterRecords = 1; },
+    {"silentAfterFirstRecord", kit3, faultText("silent-after=1"),
      line('-', 0) + repeat(line('-', 45), 20) + expected::notResponding, 11 + 20 * 520, 42, 23},
     // From 85 percent the wait is 200 x 10 ms; below it 50 x 10 ms. The first
     // record of 84 or 85 bytes takes four frames.
-    {"silentAt85Percent",
-     {85, 15},
-     [](Faults &f) { f.silentAfterRecords = 1; },
-     line('-', 0) + repeat(line('-', 85), 20) + expected::notResponding,
-     41 + 20 * 2010,
-     25,
-     85},
-    {"silentAt84Percent",
-     {84, 16},
-     [](Faults &f) { f.silentAfterRecords = 1; },
-     line('-', 0) + repeat(line('-', 84), 20) + expected::notResponding,
-     41 + 20 * 510,
-     25,
-     84},
+    {"silentAt85Percent", std::vector<uint16_t>{85, 15}, faultText("silent-after=1"),
+     line('-', 0) + repeat(line('-', 85), 20) + expected::notResponding, 41 + 20 * 2010, 25, 85},
+    {"silentAt84Percent", std::vector<uint16_t>{84, 16}, faultText("silent-after=1"),
+     line('-', 0) + repeat(line('-', 84), 20) + expected::notResponding, 41 + 20 * 510, 25, 84},
 
     // Late replies. The wait looks at the mailbox before each of its 50 sleeps
     // and once after the last, 510 ms after the record's last frame.
-    {"replyAtTheLastLook", kit3, [](Faults &f) { f.recordReplies[1].latencyMs = 510; }, transfer3, 541, 5, 51},
+    {"replyAtTheLastLook", kit3, faultText("late-reply=1:510"), transfer3, 541, 5, 51},
     // One millisecond later it is the verdict on the resent record, which the
     // box recognises and does not answer again.
-    {"lateReplyTakenForResend", kit3,
-     [](Faults &f) {
-         f.recordReplies[1].latencyMs = 511;
-         f.recordReplies[2].form = ReplyForm::none;
-     },
-     line('-', 0) + transfer3, 551, 6, 51},
+    {"lateReplyTakenForResend", kit3, faultText("late-reply=1:511,no-reply=2"), line('-', 0) + transfer3, 551, 6, 51},
     // Both replies come during the resend's pacing sleep; one verdict is taken
     // and nothing is left over for the next record.
-    {"lateReplyAndResendReply", kit3, [](Faults &f) { f.recordReplies[1].latencyMs = 511; }, line('-', 0) + transfer3,
-     551, 6, 51},
+    {"lateReplyAndResendReply", kit3, faultText("late-reply=1:511"), line('-', 0) + transfer3, 551, 6, 51},
     // A late rejection is the resend's verdict: the record goes a third time.
-    {"lateRejectionTakenForResend", kit3,
-     [](Faults &f) {
-         f.recordReplies[1] = {ReplyForm::normal, 0x20, 515};
-         f.recordReplies[2].form = ReplyForm::none;
-     },
+    {"lateRejectionTakenForResend", kit3, faultText("verdicts=20,late-reply=1:515,no-reply=2"),
      line('-', 0) + line('-', 0) + expected::crcError + transfer3, 561, 7, 51},
     // A reply lost after the box wrote the record: the resend is not written twice.
-    {"lostReplyAfterWrite", kit3, [](Faults &f) { f.recordReplies[2].form = ReplyForm::none; },
+    {"lostReplyAfterWrite", kit3, faultText("no-reply=2"),
      line('-', 0) + line('-', 45) + line('-', 45) + line('\\', 92) + expected::done + expected::success, 561, 7, 51},
 
     // Replies that are not replies count as none.
     {"startByteOnly", kit3, [](Faults &f) { f.recordReplies[1].form = ReplyForm::startByteOnly; },
      line('-', 0) + transfer3, 551, 6, 51},
     {"shortMessage", kit3, [](Faults &f) { f.recordReplies[1].form = ReplyForm::shortMessage; },
-     line('-', 0) + transfer3, 551, 6, 51},
+     line('-', 0) + transfer3, 551, 6, 51, 1},
     // Noise ahead of every reply changes nothing: short messages never reach
     // the mailbox, and an overlong SysEx (cut at the buffer) is overwritten by
     // the reply before the updater looks.
@@ -138,12 +93,12 @@ const ScenarioCase transferCases[] = {
          overlong.back() = 0xF7;
          f.noiseBeforeReply = {{0xFE}, {0x90, 0x3C, 0x40}, overlong};
      },
-     transfer3, 41, 5, 51},
+     transfer3, 41, 5, 51, 8},
 
-    {"completionOnLastRecord", kit3, [](Faults &f) { f.finalImageSize = 51; },
+    {"completionOnLastRecord", kit3, faultText("final-size=51"),
      line('-', 0) + line('-', 45) + line('\\', 92) + expected::restarted, 41, 5, 51},
     // The output fails on the second frame of the second record.
-    {"outputFailsMidRecord", kit3, [](Faults &f) { f.failAfterFrames = 3; },
+    {"outputFailsMidRecord", kit3, faultText("fail-after=3"),
      line('-', 0) + line('-', 45) + expected::outMissingInTransfer, 21, 4, 23},
 };
 
@@ -159,13 +114,11 @@ TEST(TransferNoise, shortMessagesReachTheCallbackButNotTheMailbox) {
     std::vector<uint8_t> overlong(250, 0x55);
     overlong.front() = 0xF0;
     overlong.back() = 0xF7;
-    const ScenarioCase noisy = {
-        "noisy", kit3, [&](Faults &f) { f.noiseBeforeReply = {{0xFE}, overlong}; }, transfer3, 41, 5, 51};
-    device::Model model(faultsOf(noisy));
-    RunResult run = checkScenario(noisy, model);
     // The handshake and three records: four replies, each after its noise.
-    EXPECT_EQ(run.shortMessages, 4);
-    EXPECT_EQ(run.longMessages, 8);
+    const ScenarioCase noisy = {
+        "noisy", kit3, [&](Faults &f) { f.noiseBeforeReply = {{0xFE}, overlong}; }, transfer3, 41, 5, 51, 4};
+    device::Model model(faultsOf(noisy));
+    EXPECT_EQ(checkScenario(noisy, model).longMessages, 8);
 }
 
 // The resent record's fate inside the box, after its reply was lost.
