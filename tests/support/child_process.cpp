@@ -10,8 +10,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 extern char **environ;
@@ -42,14 +42,13 @@ CStrings environmentFor(const ChildRun &run) {
     }
     for (const std::string &setting : run.env) {
         std::string name = setting.substr(0, setting.find('=') + 1);
-        bool replaced = false;
-        for (std::string &old : env.strings) {
-            if (old.compare(0, name.size(), name) == 0) {
-                old = setting;
-                replaced = true;
-            }
+        auto same = std::find_if(env.strings.begin(), env.strings.end(),
+                                 [&](const std::string &old) { return old.compare(0, name.size(), name) == 0; });
+        if (same != env.strings.end()) {
+            *same = setting;
+        } else {
+            env.strings.push_back(setting);
         }
-        if (!replaced) env.strings.push_back(setting);
     }
     return env;
 }
@@ -72,8 +71,7 @@ CStrings environmentFor(const ChildRun &run) {
 
 // Whether the process has not yet ended, leaving it to be reaped later.
 bool stillRunning(pid_t pid) {
-    siginfo_t info;
-    std::memset(&info, 0, sizeof info);
+    siginfo_t info{};
     return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
 }
 
@@ -173,8 +171,7 @@ ChildResult runChild(const ChildRun &run) {
         result.finished = !stillRunning(pid);
         if (!result.finished) kill(pid, SIGKILL);
         int status = 0;
-        rusage usage;
-        std::memset(&usage, 0, sizeof usage);
+        rusage usage{};
         wait4(pid, &status, 0, &usage);
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
@@ -216,9 +213,7 @@ bool BackgroundChild::start(const ChildRun &run, const std::string &logPath) {
 
 bool BackgroundChild::running() {
     if (pid_ <= 0) return false;
-    int status;
-    pid_t done = waitpid(pid_, &status, WNOHANG);
-    if (done == 0) return true;
+    if (waitpid(pid_, nullptr, WNOHANG) == 0) return true;
     pid_ = -1;
     return false;
 }

@@ -14,18 +14,15 @@ inline const std::string noFitFile = "Error: The fit file is not found.\n\n";
 inline const std::string badKit = "Error: The upgrade file is error!\n\n";
 
 // Everything a run prints before the handshake, with the usual kit and ports.
-inline const std::string start = banner + opened("Tarnwick_Box.kit") +
-                                 "MIDI IN DEVICE: USB Device\r\n"
-                                 "MIDI OUT DEVICE: USB Device\r\n";
+inline const std::string inLine = "MIDI IN DEVICE: USB Device\r\n";
+inline const std::string outLine = "MIDI OUT DEVICE: USB Device\r\n";
+inline const std::string start = banner + opened("Tarnwick_Box.kit") + inLine + outLine;
 inline const std::string pausePrompt = "Press any key to continue . . . ";
 inline const std::string pause = pausePrompt + "\n";
 
 inline const std::string done = "\rTransferring.. 100% done.  \n";
 inline const std::string success = "Target update successfully!\n\n";
-inline const std::string restarted =
-    "\rTransferring.. 100% done.  \n"
-    "Target update successfully!\n"
-    "\nThe System is restart, please wait!\n\n";
+inline const std::string restarted = done + success + "The System is restart, please wait!\n\n";
 
 inline const std::string inMissing = "Error: The MIDI In of device is missing!\n\n";
 inline const std::string outMissing = "Error: The MIDI Out of device is missing!\n\n";
@@ -38,7 +35,7 @@ inline const std::string damaged = "\nThe download file has been damaged!\n";
 inline const std::string verifyError = "\nThe download file verifies error!\n";
 inline const std::string eraseError = "\nThe MCU erases error!\n";
 inline const std::string updateError = "\nError in updating.\n";
-inline const std::string outMissingInTransfer = "\nError: The MIDI Out of device is missing!\n\n";
+inline const std::string outMissingInTransfer = "\n" + outMissing;
 
 // One redrawn progress line.
 inline std::string line(char glyph, int percent) {

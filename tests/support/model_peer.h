@@ -10,7 +10,11 @@ namespace testkit {
 class ModelPeer : public sim::Peer {
   public:
     explicit ModelPeer(device::Model &model) : model_(model) {}
-    bool onFrame(const uint8_t *frame, size_t length, uint64_t nowMs) override;
+    bool onFrame(const uint8_t *frame, size_t length, uint64_t nowMs) override {
+        device::FrameResult result = model_.onFrame(frame, length, nowMs);
+        for (const device::Outgoing &message : result.messages) sim::post(message.bytes, message.delayMs);
+        return result.accepted;
+    }
 
   private:
     device::Model &model_;

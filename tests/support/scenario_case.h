@@ -38,6 +38,15 @@ struct ScenarioCase {
     int shortMessages = 0;  // that reached the program's callback
 };
 
+// A SysEx message of length bytes: F0, code, data bytes below 0x80, F7.
+inline std::vector<uint8_t> sysEx(size_t length, uint8_t code) {
+    std::vector<uint8_t> bytes(length, 0xF7);
+    bytes[0] = 0xF0;
+    if (length > 1) bytes[1] = code;
+    for (size_t i = 2; i + 1 < length; ++i) bytes[i] = static_cast<uint8_t>(i & 0x7F);
+    return bytes;
+}
+
 inline std::ostream &operator<<(std::ostream &out, const ScenarioCase &row) { return out << row.name; }
 
 // Names the tests of a table after its rows' names: letters and digits

@@ -6,17 +6,14 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <vector>
 
 namespace testkit {
 
 TempFolder::TempFolder(const std::string &prefix) {
     const char *base = std::getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" + prefix + "-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("cannot make a folder like " + pattern);
-    path_ = name.data();
+    path_ = pattern;
+    if (mkdtemp(path_.data()) == nullptr) throw std::runtime_error("cannot make a folder like " + pattern);
 }
 
 TempFolder::~TempFolder() {

@@ -30,13 +30,8 @@ class FaultPeer : public sim::Peer {
         device::FrameResult result = model_.onFrame(frame, length, nowMs);
         const Reshaping &how = ++frames_ == reshaping_.frame ? reshaping_ : Reshaping{};
         for (const device::Outgoing &message : result.messages) {
-            Bytes bytes = message.bytes;
-            if (how.padTo > bytes.size() && bytes.size() >= 2) {
-                // Data bytes after the code, below 0x80 as SysEx data must be.
-                bytes.pop_back();
-                while (bytes.size() + 1 < how.padTo) bytes.push_back(static_cast<uint8_t>(bytes.size() & 0x7F));
-                bytes.push_back(0xF7);
-            }
+            const Bytes &reply = message.bytes;
+            Bytes bytes = how.padTo > reply.size() && reply.size() >= 2 ? sysEx(how.padTo, reply[1]) : reply;
             // Real-time bytes that interrupt a SysEx message reach the program
             // as messages of their own, at the same instant, before and after
             // it: timing clock and active sensing, then a note.

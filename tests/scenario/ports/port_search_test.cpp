@@ -9,9 +9,9 @@
 
 namespace {
 
-const std::string inLine = "MIDI IN DEVICE: USB Device\r\n";
-const std::string outLine = "MIDI OUT DEVICE: USB Device\r\n";
+using expected::inLine;
 using expected::inMissing;
+using expected::outLine;
 using expected::outMissing;
 
 using PortList = std::vector<sim::PortEntry>;

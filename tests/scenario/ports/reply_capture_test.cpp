@@ -6,15 +6,7 @@
 namespace {
 
 using ReplyCapture = Ports<Start::inputOpen>;
-
-std::vector<uint8_t> sysEx(size_t length, uint8_t code) {
-    std::vector<uint8_t> bytes(length, 0x55);
-    bytes[0] = 0xF0;
-    if (length > 1) bytes[1] = code;
-    if (length > 2) bytes[length - 1] = 0xF7;
-    for (size_t i = 2; i + 1 < length; ++i) bytes[i] = static_cast<uint8_t>(i & 0x7F);
-    return bytes;
-}
+using testkit::sysEx;
 
 struct CaptureCase {
     const char *name;

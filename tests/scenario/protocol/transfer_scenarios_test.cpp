@@ -87,11 +87,7 @@ const ScenarioCase transferCases[] = {
     // the reply before the updater looks.
     {"noiseBeforeEveryReply", kit3,
      [](Faults &f) {
-         std::vector<uint8_t> overlong(250, 0x55);
-         overlong.front() = 0xF0;
-         overlong[1] = 0x7D;
-         overlong.back() = 0xF7;
-         f.noiseBeforeReply = {{0xFE}, {0x90, 0x3C, 0x40}, overlong};
+         f.noiseBeforeReply = {{0xFE}, {0x90, 0x3C, 0x40}, sysEx(250, 0x7D)};
      },
      transfer3, 41, 5, 51, 8},
 
@@ -111,12 +107,9 @@ INSTANTIATE_TEST_SUITE_P(Transfer, TransferScenario, ::testing::ValuesIn(transfe
 
 // What reaches the program's callback during a noisy run.
 TEST(TransferNoise, shortMessagesReachTheCallbackButNotTheMailbox) {
-    std::vector<uint8_t> overlong(250, 0x55);
-    overlong.front() = 0xF0;
-    overlong.back() = 0xF7;
     // The handshake and three records: four replies, each after its noise.
     const ScenarioCase noisy = {
-        "noisy", kit3, [&](Faults &f) { f.noiseBeforeReply = {{0xFE}, overlong}; }, transfer3, 41, 5, 51, 4};
+        "noisy", kit3, [](Faults &f) { f.noiseBeforeReply = {{0xFE}, sysEx(250, 0x55)}; }, transfer3, 41, 5, 51, 4};
     device::Model model(faultsOf(noisy));
     EXPECT_EQ(checkScenario(noisy, model).longMessages, 8);
 }

@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
+#include <numeric>
 
 #include "support/scenario_case.h"
 #include "support/wire_trace.h"
@@ -78,9 +79,7 @@ TEST(TypicalRun, wireTraceMatchesFixture) {
     }
     std::ifstream file(path, std::ios::binary);
     ASSERT_TRUE(file) << "missing " << path;
-    std::stringstream kept;
-    kept << file.rdbuf();
-    EXPECT_EQ(trace, kept.str());
+    EXPECT_EQ(trace, std::string(std::istreambuf_iterator<char>(file), {}));
 }
 
 // Whatever the kit, the box ends up holding it byte for byte; each record
@@ -149,11 +148,8 @@ INSTANTIATE_TEST_SUITE_P(Wire, KitDelivery, ::testing::ValuesIn(deliveryCases), 
 
 TEST(KitDelivery, largestKitsAreExactlyTheLimit) {
     for (const DeliveryCase &row : deliveryCases) {
-        uint32_t total = 0;
-        for (uint16_t size : row.recordSizes) total += size;
-        if (std::string(row.name).rfind("largest", 0) == 0) {
-            EXPECT_EQ(total, 65535u) << row.name;
-        }
+        if (std::string(row.name).rfind("largest", 0) != 0) continue;
+        EXPECT_EQ(std::accumulate(row.recordSizes.begin(), row.recordSizes.end(), 0u), 65535u) << row.name;
     }
 }
 
@@ -163,8 +159,7 @@ TEST(PortTable, systemInputPortPassedOver) {
     device::Model model;
     RunResult run = runTypical(model, {{"Microsoft GS Wavetable Synth", false}, {"USB Device", false}});
     std::string output = typicalOutput;
-    const std::string inLine = "MIDI IN DEVICE: USB Device\r\n";
-    output.insert(output.find(inLine), inLine);
+    output.insert(output.find(expected::inLine), expected::inLine);
     EXPECT_EQ(run.output, output);
     EXPECT_EQ(run.portLog,
               (std::vector<std::string>{"midiInOpen 0", "midiInReset 0", "midiInClose 0", "midiInOpen 1",
