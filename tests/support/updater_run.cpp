@@ -13,27 +13,21 @@ namespace testkit {
 namespace {
 
 // A private folder made current for the run, and gone afterwards.
-class RunFolder {
-  public:
-    RunFolder() : previous_(std::filesystem::current_path()), folder_("tarnwick-scenario") {
-        std::filesystem::current_path(folder_.path());
-    }
+struct RunFolder {
+    std::filesystem::path previous = std::filesystem::current_path();
+    TempFolder folder{"tarnwick-scenario"};
+    RunFolder() { std::filesystem::current_path(folder.path()); }
     ~RunFolder() {
         std::error_code ignored;
-        std::filesystem::current_path(previous_, ignored);
+        std::filesystem::current_path(previous, ignored);
     }
-    const TempFolder &folder() const { return folder_; }
-
-  private:
-    std::filesystem::path previous_;
-    TempFolder folder_;
 };
 
 }  // namespace
 
 RunResult runUpdateWith(const Setup &setup, sim::Peer &peer) {
-    RunFolder folder;
-    folder.folder().write(setup.kitName, setup.kitText);
+    RunFolder run;
+    run.folder.write(setup.kitName, setup.kitText);
     // The program's module state outlives a run in this process.
     sim::reset();
     mailbox.replyLength = 0;
