@@ -70,8 +70,8 @@ inline device::Faults faultsOf(const ScenarioCase &row) {
 }
 
 // Runs the row and checks the whole output, the frame count, the time, the
-// short messages and the box's image; gives the run for further checks. A peer, when given,
-// carries the frames to the model in place of the plain one.
+// short messages and the box's image; gives the run for further checks. A
+// peer, when given, carries the frames to the model in place of the plain one.
 inline RunResult checkScenario(const ScenarioCase &row, device::Model &model, sim::Peer *peer = nullptr) {
     Bytes kit = makeKit(row.recordSizes);
     Setup setup;
