@@ -4,7 +4,9 @@
 // (posix, or the simulated one for tests) is linked by the build.
 #pragma once
 
-#ifdef _WIN32
+// A Windows test DLL that wraps the simulated host in winmm's exports builds
+// the host on the subset (TARNWICK_SIMULATED_WINMM).
+#if defined(_WIN32) && !defined(TARNWICK_SIMULATED_WINMM)
 // windows.h first: mmsystem.h relies on its types.
 #include <windows.h>
 

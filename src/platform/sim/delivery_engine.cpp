@@ -73,28 +73,38 @@ void deliverDueMessages() {
     }
 }
 
-// Stopped and joined at exit. Made on the first reset, after the clock and
-// the port table it uses, so it goes before them.
+// Stopped and joined by stopDelivery, or at exit. Made on the first reset,
+// after the clock and the port table it uses, so it goes before them.
 struct HostThread {
-    std::thread thread{deliverDueMessages};
-    ~HostThread() {
+    std::thread thread;
+    void stop() {
+        if (!thread.joinable()) return;
         {
             std::lock_guard<std::mutex> guard(hostLock);
             stopping = true;
         }
         work.notify_all();
         thread.join();
+        stopping = false;
     }
+    ~HostThread() { stop(); }
 };
+
+HostThread &hostThread() {
+    static HostThread running;
+    return running;
+}
 
 }  // namespace
 
 void resetDelivery() {
-    static HostThread running;
+    if (!hostThread().thread.joinable()) hostThread().thread = std::thread(deliverDueMessages);
     deliveredTo = 0;
     pending.clear();
     nextOrder = 0;
 }
+
+void stopDelivery() { hostThread().stop(); }
 
 void post(const std::vector<uint8_t> &bytes, uint64_t delayMs) {
     {

@@ -7,9 +7,13 @@
 
 namespace sim {
 
-// Drops every message not yet delivered; starts the host thread the first
-// time. Host lock held.
+// Drops every message not yet delivered; starts the host thread when it is
+// not running. Host lock held.
 void resetDelivery();
+// Stops the host thread and waits for it to end. Host lock not held. A host
+// inside a Windows DLL stops it while the program still runs: at exit the
+// system has ended it already, and waiting for it would never return.
+void stopDelivery();
 // Virtual time: moves the clock on by ms and returns once everything due by
 // then has been delivered. Real time: sleeps.
 void sleepOnClock(uint32_t ms);
