@@ -38,16 +38,17 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   as_root dpkg --add-architecture i386
   apt_updated=0
 fi
-ensure_packages "${build_packages[@]}" binutils-mingw-w64-i686 g++-mingw-w64-i686-win32 mingw-w64-i686-dev \
-  wine wine32:i386 unzip
+ensure_packages "${build_packages[@]}" binutils-mingw-w64-i686 g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix \
+  mingw-w64-i686-dev wine wine32:i386 unzip
 vm_prepare
 
-# --- build: the program, the stand-in winmm (a project of its own), and the
-# native tarnwick-target for the ALSA cases, in the native step's folder ------
+# --- build: the program, the stand-in winmm (a project of its own, with the
+# posix thread model), and the native tarnwick-target for the ALSA cases, in
+# the native step's folder ----------------------------------------------------
 quiet_step "build: tarnwick-update.exe" cmake_build "$build_dir" tarnwick-update "${cross_options[@]}" -DTARNWICK_TESTS=OFF
 build_stand_in() {
   local cmake_source=$cases_dir/winmm_double
-  cmake_build "$double_dir" "" "${cross_options[@]}"
+  cmake_build "$double_dir" "" "${cross_options[@]}" -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-i686-posix.cmake"
 }
 quiet_step "build: the stand-in winmm.dll" build_stand_in
 quiet_step "build: tarnwick-target (native)" cmake_build "$native_dir" tarnwick-target "${native_options[@]}"

@@ -24,13 +24,13 @@ std::string environment(const char *name, const char *fallback) {
     ExitProcess(70);
 }
 
-std::vector<PortEntry> readPorts(const std::string &table) {
-    std::vector<PortEntry> ports;
+std::vector<sim::PortEntry> readPorts(const std::string &table) {
+    std::vector<sim::PortEntry> ports;
     for (std::string name : device::splitText(table, '|')) {
         bool held = !name.empty() && name[0] == '!';
         if (held) name.erase(0, 1);
         if (name.empty() || name.size() >= MAXPNAMELEN) refuse("TARNWICK_TEST_PORTS", "cannot read '" + table + "'");
-        ports.push_back({name, held, name.compare(0, 8, "Tarnwick") == 0});
+        ports.push_back({name, held});
     }
     return ports;
 }

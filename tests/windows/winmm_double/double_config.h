@@ -13,25 +13,20 @@
 //                           attempts=A written=W open=P"; it appears with the
 //                           first port opened.
 //
-// The box sits behind every port whose name begins with "Tarnwick"; other
-// ports take frames and never answer.
+// The box sits behind the first port whose name does not begin with
+// "Microsoft"; other ports take frames and never answer.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "device_model.h"
+#include "platform/sim/sim_host.h"
 
 namespace winmm_double {
 
-struct PortEntry {
-    std::string name;
-    bool held;  // another program has it: every open fails
-    bool box;   // the Tarnwick Box is behind it
-};
-
 struct Config {
-    std::vector<PortEntry> ports;
+    std::vector<sim::PortEntry> ports;
     device::Faults faults;
     std::string imagePath;
     std::string countersPath;
