@@ -195,6 +195,7 @@ ChildResult runChild(const ChildRun &run) {
 
 bool BackgroundChild::start(const ChildRun &run, const std::string &logPath) {
     stop();
+    exitStatus_ = -1;
     if (run.argv.empty()) return false;
     CStrings argv{run.argv, {}}, env = environmentFor(run);
     int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -213,13 +214,15 @@ bool BackgroundChild::start(const ChildRun &run, const std::string &logPath) {
 
 bool BackgroundChild::running() {
     if (pid_ <= 0) return false;
-    if (waitpid(pid_, nullptr, WNOHANG) == 0) return true;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == 0) return true;
+    exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     pid_ = -1;
     return false;
 }
 
-void BackgroundChild::stop(int graceMs) {
-    if (pid_ <= 0) return;
+int BackgroundChild::stop(int graceMs) {
+    if (pid_ <= 0) return exitStatus_;
     kill(pid_, SIGTERM);
     Clock::time_point end = Clock::now() + std::chrono::milliseconds(graceMs);
     while (running() && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -227,7 +230,9 @@ void BackgroundChild::stop(int graceMs) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
+        exitStatus_ = -1;
     }
+    return exitStatus_;
 }
 
 }  // namespace testkit

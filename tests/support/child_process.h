@@ -71,11 +71,13 @@ class BackgroundChild {
     pid_t pid() const { return pid_; }
     // False once the child has ended (it is then reaped).
     bool running();
-    // SIGTERM, then SIGKILL after graceMs; reaps the child.
-    void stop(int graceMs = 5000);
+    // SIGTERM, then SIGKILL after graceMs; reaps the child. Its exit status,
+    // -1 when a signal ended it (the SIGKILL too).
+    int stop(int graceMs = 5000);
 
   private:
     pid_t pid_ = -1;
+    int exitStatus_ = -1;
 };
 
 }  // namespace testkit
