@@ -17,10 +17,8 @@
 // each direction. Any other ALSA client could hold a port that comes before
 // the target's; the case is skipped then.
 #include <fcntl.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -28,7 +26,6 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <map>
 #include <numeric>
 #include <regex>
 #include <string>
@@ -44,6 +41,7 @@
 
 namespace {
 
+using expected::linesFor;
 using testkit::ChildResult;
 using testkit::ChildRun;
 using testkit::TempFolder;
@@ -93,25 +91,8 @@ std::string opening() {
     int ports = 1 + int(std::count_if(list.begin(), list.end(), [](const std::string &line) {
                     return std::regex_search(line, std::regex("Port .*\"Midi Through"));
                 }));
-    return expected::banner + expected::opened(kitName) +
-           expected::repeat("MIDI IN DEVICE: USB Device\r\n", ports) +
+    return expected::banner + expected::opened(kitName) + expected::repeat("MIDI IN DEVICE: USB Device\r\n", ports) +
            expected::repeat("MIDI OUT DEVICE: USB Device\r\n", ports);
-}
-
-// The progress lines of a transfer in which record i is refused once for each
-// of refusals[i], the text printed after its line, before it is accepted: a
-// refused record is drawn again with the same glyph and share.
-std::string transfer(const std::vector<uint16_t> &sizes, std::map<size_t, std::vector<std::string>> refusals = {}) {
-    static const char glyphs[] = "--\\\\||//";
-    uint32_t total = std::accumulate(sizes.begin(), sizes.end(), 0u), sent = 0;
-    std::string lines;
-    for (size_t i = 0; i < sizes.size(); ++i) {
-        std::string drawn = expected::line(glyphs[i % 8], int(sent * 100 / total));
-        for (const std::string &text : refusals[i]) lines += drawn + text;
-        lines += drawn;
-        sent += sizes[i];
-    }
-    return lines;
 }
 
 ChildRun childRun(std::vector<std::string> argv, std::vector<std::string> env, std::string folder = "") {
@@ -157,16 +138,16 @@ std::vector<UpdateCase> updateCases() {
     largest.push_back(15);
     const std::string mixedTotal = std::to_string(std::accumulate(mixed.begin(), mixed.end(), 0));
     return {
-        {"clean", {}, mixed, transfer(mixed) + success},
+        {"clean", {}, mixed, linesFor(mixed) + success},
         // The second record is refused twice with 0x20 (CRC error), then accepted.
         {"crc_retry",
          {"--verdicts", "1A,20,20"},
          three,
-         transfer(three, {{1, {expected::crcError, expected::crcError}}}) + success},
+         linesFor(three, {{1, {expected::crcError, expected::crcError}}}) + success},
         // Every answer comes 10 ms late, and the second record's is lost: the
         // updater waits out its half second and sends the record again,
         // silently; the box knows the resend and keeps the record once.
-        {"late_and_lost_reply", {"--latency", "10", "--no-reply", "2"}, three, transfer(three, {{1, {""}}}) + success},
+        {"late_and_lost_reply", {"--latency", "10", "--no-reply", "2"}, three, linesFor(three, {{1, {""}}}) + success},
         // Every answer comes 150 ms late, after the updater's 100 ms wait for
         // the greeting's answer: greeted again, the box answers both
         // greetings, and the second answer comes while the first record waits
@@ -174,7 +155,7 @@ std::vector<UpdateCase> updateCases() {
         {"slow_greeting",
          {"--latency", "150", "--verdicts", "1A,1A,1A,20"},
          four,
-         transfer(four, {{3, {expected::crcError}}}) + success,
+         linesFor(four, {{3, {expected::crcError}}}) + success,
          0,
          "tarnwick-target: warning: answers 150 ms late come after the updater's 100 ms wait for an answer to its "
          "greeting: it greets again, and passes over the answers that come late\n"},
@@ -193,11 +174,11 @@ std::vector<UpdateCase> updateCases() {
         {"update_complete",
          {"--final-size", mixedTotal},
          mixed,
-         transfer(mixed) + expected::restarted + expected::pause},
+         linesFor(mixed) + expected::restarted + expected::pause},
         // Over JACK's dummy backend without real-time scheduling, one of its
         // 2,814 frames now and then arrives damaged on a busy machine, and the
         // resend that rightly follows changes the output: ALSA only.
-        {"largest_kit", {}, largest, transfer(largest) + success, 0, "", false},
+        {"largest_kit", {}, largest, linesFor(largest) + success, 0, "", false},
     };
 }
 
@@ -209,19 +190,6 @@ std::string firstDifference(const std::string &want, const std::string &got) {
     return "the output differs at byte " + std::to_string(at) + "; expected, then got, from byte " +
            std::to_string(from) + ":\n" + testing::PrintToString(want.substr(from, 320)) + "\n" +
            testing::PrintToString(got.substr(std::min(from, got.size()), 320));
-}
-
-// Sends SIGTERM and returns the exit status, -1 when the child does not exit
-// within 5 s; the child stays for its owner to reap.
-int statusAfterTerm(pid_t pid) {
-    kill(pid, SIGTERM);
-    for (int tries = 0; tries < 500; ++tries) {
-        siginfo_t info{};
-        if (waitid(P_PID, pid, &info, WEXITED | WNOWAIT | WNOHANG) != 0) return -1;
-        if (info.si_pid == pid) return info.si_code == CLD_EXITED ? info.si_status : -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
 }
 
 class UpdateOverMidi : public testing::TestWithParam<UpdateCase> {};
@@ -284,8 +252,7 @@ TEST_P(UpdateOverMidi, Runs) {
     ChildRun updater = childRun({TARNWICK_UPDATE_PATH}, childEnv(work), work.file("run"));
     updater.timeoutMs = 240000;
     ChildResult run = testkit::runChild(updater);
-    int targetStatus = statusAfterTerm(box.pid());
-    box.stop();
+    int targetStatus = box.stop();
 
     EXPECT_TRUE(run.finished && run.status == 0) << "tarnwick-update ended with status " << run.status;
     std::string want = opening() + row.transfer;
@@ -303,7 +270,7 @@ INSTANTIATE_TEST_SUITE_P(Case, UpdateOverMidi, testing::ValuesIn(updateCases()),
 // One record of three bytes, the smallest update: apart from the other cases,
 // as the thread-sanitizer build runs this one only.
 INSTANTIATE_TEST_SUITE_P(Smallest, UpdateOverMidi,
-                         testing::Values(UpdateCase{"one_record", {}, {7}, transfer({7}) + success}),
+                         testing::Values(UpdateCase{"one_record", {}, {7}, linesFor({7}) + success}),
                          testkit::caseName<UpdateCase>);
 
 const std::string targetError = "tarnwick-target: error: ";

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -49,16 +50,21 @@ inline std::string repeat(const std::string &text, int times) {
     return all;
 }
 
-// The progress lines of records of these sizes, every one accepted at once:
-// the spinner turns through - - \ \ | | / / and the share is the acknowledged
-// bytes before the record, rounded down.
-inline std::string linesFor(const std::vector<uint16_t> &sizes) {
+// The progress lines of records of these sizes, each accepted once the texts
+// refusals[i] lists for record i have been printed after its line: a refused
+// record is drawn again with the same glyph and share. The spinner turns
+// through - - \ \ | | / / and the share is the acknowledged bytes before the
+// record, rounded down.
+inline std::string linesFor(const std::vector<uint16_t> &sizes,
+                            std::map<size_t, std::vector<std::string>> refusals = {}) {
     static const char glyphs[] = "--\\\\||//";
     uint64_t total = 0, sent = 0;
     for (uint16_t size : sizes) total += size;
     std::string lines;
     for (size_t i = 0; i < sizes.size(); ++i) {
-        lines += line(glyphs[i % 8], int(sent * 100 / total));
+        std::string drawn = line(glyphs[i % 8], int(sent * 100 / total));
+        for (const std::string &text : refusals[i]) lines += drawn + text;
+        lines += drawn;
         sent += sizes[i];
     }
     return lines;
