@@ -6,18 +6,11 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
-#include <chrono>
-#include <ctime>
-#include <filesystem>
 #include <string>
 
 #include "device_model.h"
 #include "largest_kit.h"
-#include "platform/sim/sim_host.h"
-#include "run/update_run.h"
-#include "support/model_peer.h"
-#include "support/stdout_capture.h"
-#include "support/temp_folder.h"
+#include "support/updater_run.h"
 
 namespace {
 
@@ -34,12 +27,10 @@ std::string lastMessage(std::string output) {
     return output.substr(start, end + 1 - start);
 }
 
-// The largest kit in a folder of its own.
-struct KitFolder {
-    std::vector<uint8_t> kit = bench::largestKit();
-    testkit::TempFolder folder{"tarnwick-bench-update"};
-
-    KitFolder() { folder.write("Tarnwick_Box.kit", formatHexText(kit)); }
+// The largest kit, and its text as the kit file holds it.
+struct Kit {
+    std::vector<uint8_t> bytes = bench::largestKit();
+    std::string text = formatHexText(bytes);
 };
 
 struct UpdateResult {
@@ -75,34 +66,22 @@ void measureGaps(const std::vector<uint8_t> &kit, const std::vector<sim::SentFra
     if (count[1] != 0) result.acrossRecordsGapMs = sum[1] / double(count[1]);
 }
 
-// One run of the updater in the kit's folder, its output captured, the
-// device model attached to the simulated host. Only the run itself is timed.
-UpdateResult runOnce(const KitFolder &where, sim::ClockMode mode) {
-    UpdateResult result;
-    sim::reset(mode);
-    sim::setSingleDevice();
+// One run of the updater against the device model; only the run itself is
+// timed.
+UpdateResult runOnce(const Kit &kit, sim::ClockMode mode) {
+    testkit::Setup setup;
+    setup.kitText = kit.text;
+    setup.clock = mode;
     device::Model model;
-    testkit::ModelPeer peer(model);
-    sim::attachPeer(&peer);
-    std::filesystem::path home = std::filesystem::current_path();
-    std::filesystem::current_path(where.folder.path());
-    testkit::StdoutCapture capture;
-    auto wallStart = std::chrono::steady_clock::now();
-    std::clock_t cpuStart = std::clock();
-    runUpdate();
-    result.cpuSeconds = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
-    result.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
-    std::string printed = capture.finish();
-    std::filesystem::current_path(home);
-
-    std::vector<sim::SentFrame> sent = sim::sentFrames();
-    result.framesSent = sent.size();
-    measureGaps(where.kit, sent, result);
-    sim::attachPeer(nullptr);
-    sim::reset();
-    if (printed.find("Target update successfully!\n\n") == std::string::npos)
-        result.error = "the update did not succeed; its output ends: " + lastMessage(printed);
-    else if (model.image() != where.kit)
+    testkit::RunResult run = testkit::runUpdateAgainst(setup, model);
+    UpdateResult result;
+    result.wallSeconds = run.wallSeconds;
+    result.cpuSeconds = run.cpuSeconds;
+    result.framesSent = run.frames.size();
+    measureGaps(kit.bytes, run.frames, result);
+    if (run.output.find("Target update successfully!\n\n") == std::string::npos)
+        result.error = "the update did not succeed; its output ends: " + lastMessage(run.output);
+    else if (model.image() != kit.bytes)
         result.error = "the device does not hold the kit";
     return result;
 }
@@ -110,9 +89,9 @@ UpdateResult runOnce(const KitFolder &where, sim::ClockMode mode) {
 // Runs the update once an iteration and adds up its times; false, with the
 // benchmark skipped, after a run that failed.
 bool runEach(benchmark::State &state, sim::ClockMode mode, UpdateResult &run, double &wall, double &cpu) {
-    KitFolder where;
+    Kit kit;
     for (auto _ : state) {
-        run = runOnce(where, mode);
+        run = runOnce(kit, mode);
         if (!run.error.empty()) break;
         state.SetIterationTime(run.wallSeconds);
         wall += run.wallSeconds;

@@ -1,5 +1,7 @@
 #include "support/updater_run.h"
 
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 
 #include "midi/reply_mailbox.h"
@@ -29,7 +31,7 @@ RunResult runUpdateWith(const Setup &setup, sim::Peer &peer) {
     RunFolder run;
     run.folder.write(setup.kitName, setup.kitText);
     // The program's module state outlives a run in this process.
-    sim::reset();
+    sim::reset(setup.clock);
     mailbox.replyLength = 0;
     sim::setInputPorts(setup.inputs);
     sim::setOutputPorts(setup.outputs);
@@ -37,7 +39,11 @@ RunResult runUpdateWith(const Setup &setup, sim::Peer &peer) {
 
     RunResult result;
     StdoutCapture capture;
+    auto wallStart = std::chrono::steady_clock::now();
+    std::clock_t cpuStart = std::clock();
     result.exitStatus = runUpdate();
+    result.cpuSeconds = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    result.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     result.output = capture.finish();
     sim::attachPeer(nullptr);
     result.frames = sim::sentFrames();

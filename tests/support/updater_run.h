@@ -17,6 +17,7 @@ struct Setup {
     std::string kitText;
     std::vector<sim::PortEntry> inputs = {{"USB Device", false}};
     std::vector<sim::PortEntry> outputs = {{"USB Device", false}};
+    sim::ClockMode clock = sim::ClockMode::virtualTime;
 };
 
 struct RunResult {
@@ -28,6 +29,10 @@ struct RunResult {
     int pauses;
     int shortMessages;  // short messages that reached the program's callback
     int longMessages;   // SysEx messages that reached it
+    // The run itself, without setting up: wall time, and the whole process's
+    // CPU time (the host's thread works too).
+    double wallSeconds;
+    double cpuSeconds;
 };
 
 // Runs the updater once against peer. The host, the clock and the program's
