@@ -10,6 +10,7 @@
 
 #include "device_model.h"
 #include "largest_kit.h"
+#include "support/expected_output.h"
 #include "support/updater_run.h"
 
 namespace {
@@ -18,7 +19,7 @@ constexpr double frameSleepSeconds = 0.010;
 
 // The updater's last message before the pause, for a failure.
 std::string lastMessage(std::string output) {
-    size_t pause = output.rfind("Press any key");
+    size_t pause = output.rfind(expected::pausePrompt);
     if (pause != std::string::npos) output.resize(pause);
     size_t end = output.find_last_not_of("\r\n");
     if (end == std::string::npos) return "(nothing)";
@@ -79,7 +80,7 @@ UpdateResult runOnce(const Kit &kit, sim::ClockMode mode) {
     result.cpuSeconds = run.cpuSeconds;
     result.framesSent = run.frames.size();
     measureGaps(kit.bytes, run.frames, result);
-    if (run.output.find("Target update successfully!\n\n") == std::string::npos)
+    if (run.output.find(expected::success) == std::string::npos)
         result.error = "the update did not succeed; its output ends: " + lastMessage(run.output);
     else if (model.image() != kit.bytes)
         result.error = "the device does not hold the kit";
