@@ -2,7 +2,7 @@
 // queued buffers, and what the program may do with a buffer when.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -13,22 +13,19 @@ namespace {
 
 typedef std::vector<unsigned char> Bytes;
 
-const unsigned char guard = 0xEE;
+const char guard = static_cast<char>(0xEE);
 
 // A buffer of `length` bytes followed by guard bytes that must never change.
 struct Buffer {
     std::vector<char> storage;
-    MIDIHDR header;
-    explicit Buffer(DWORD length) : storage(length + 8, static_cast<char>(guard)) {
-        std::memset(&header, 0, sizeof header);
+    MIDIHDR header = {};
+    explicit Buffer(DWORD length) : storage(length + 8, guard) {
         header.lpData = storage.data();
         header.dwBufferLength = length;
     }
     Bytes recorded() const { return Bytes(storage.begin(), storage.begin() + header.dwBytesRecorded); }
     bool guardIntact() const {
-        for (size_t i = header.dwBufferLength; i < storage.size(); ++i)
-            if (static_cast<unsigned char>(storage[i]) != guard) return false;
-        return true;
+        return std::all_of(storage.begin() + header.dwBufferLength, storage.end(), [](char c) { return c == guard; });
     }
 };
 
