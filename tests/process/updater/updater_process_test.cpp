@@ -5,7 +5,6 @@
 // Nor may one be found on a desktop with a MIDI device plugged in: the updater
 // would greet that device. It runs in a mount namespace of its own where
 // /dev/snd is empty, and under a JACK server name that no server has.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <strings.h>
@@ -49,18 +48,11 @@ using testkit::TempFolder;
 // The first "*.kit" entry in the directory's own order, as the updater's
 // search sees it.
 std::string firstKitListed(const std::string &folder) {
-    std::string first;
-    DIR *directory = opendir(folder.c_str());
-    if (directory == nullptr) return first;
-    while (dirent *entry = readdir(directory)) {
-        std::string name = entry->d_name;
-        if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".kit") == 0) {
-            first = name;
-            break;
-        }
+    for (const fs::directory_entry &entry : fs::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".kit") == 0) return name;
     }
-    closedir(directory);
-    return first;
+    return "";
 }
 
 // Puts the usual kit and another one in the folder, the other listed before
