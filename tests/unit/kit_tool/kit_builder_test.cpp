@@ -72,8 +72,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, KitRoundTrip,
                                          RoundTrip{3, 65531}));
 
 TEST(KitBuilder, LargestFirmwareFitsAndOneByteMoreDoesNot) {
-    for (size_t payload :
-         {size_t(1), size_t(2), size_t(23), size_t(256), size_t(1000), size_t(65530), maxPayloadSize}) {
+    for (size_t payload : std::vector<size_t>{1, 2, 23, 256, 1000, 65530, maxPayloadSize}) {
         size_t largest = largestFirmwareFor(payload);
         EXPECT_LE(kitSizeFor(largest, payload), kitMaxBytes) << "payload " << payload;
         EXPECT_NO_THROW(buildRecords(std::vector<uint8_t>(largest), payload)) << "payload " << payload;
