@@ -129,63 +129,62 @@ struct RunCase {
 
 const std::string longName = "Tarnwick_Box_" + std::string(110, 'x') + ".kit";
 
-std::vector<RunCase> runCases() {
-    auto kit = [](std::string name, std::string text) {
-        return [name, text](const TempFolder &f) {
-            f.write(name, text);
-            return true;
-        };
-    };
-    auto none = [](const TempFolder &) { return true; };
-    return {
-        {"noKit", none, notFound("*.kit")},
-        {"argumentsIgnored", none, notFound("*.kit"), Input::devNull, {"--help", "Tarnwick_Box.kit"}},
-        {"onlyOtherExtensions",
-         [](const TempFolder &f) {
-             f.write("Tarnwick_Box.kit.txt", soundKit);
-             f.write("Tarnwick_Box.ki", soundKit);
-             f.write("Tarnwick_Box", soundKit);
-             return true;
-         },
-         notFound("*.kit")},
-        {"nameWithoutTag", kit("firmware.kit", soundKit), noFitFile},
-        {"nameShorterThanTag", kit("Tarnwick.kit", soundKit), noFitFile},
-        {"tagFurtherIn", kit("new_Tarnwick_Box.kit", soundKit), noFitFile},
-        {"firstListedLacksTag", [](const TempFolder &f) { return kitBesideAnother(f, true); }, noFitFile},
-        {"firstListedHasTag", [](const TempFolder &f) { return kitBesideAnother(f, false); }, passes},
-        {"danglingLink", [](const TempFolder &f) { return symlink("missing.txt", f.file(kitName).c_str()) == 0; },
-         notFound(kitName)},
-        // Found by the search, but no file to open, on Linux as on Windows.
-        {"folderNamedAsKit", [](const TempFolder &f) { return mkdir(f.file(kitName).c_str(), 0700) == 0; },
-         notFound(kitName)},
-        {"linkToFolderNamedAsKit",
-         [](const TempFolder &f) {
-             return mkdir(f.file("firmware").c_str(), 0700) == 0 && symlink("firmware", f.file(kitName).c_str()) == 0;
-         },
-         notFound(kitName)},
-        {"nameTooLongToHold", kit(longName, soundKit), notFound(longName.substr(0, 99))},
-        {"soundKit", kit(kitName, soundKit), passes},
-        {"lowerCaseNameAndDigits", kit("tarnwick_box_v2.kit", "00 05 01 02 03 fa ff"),
-         opened("tarnwick_box_v2.kit") + inMissing},
-        {"upperCaseName", kit("TARNWICK_BOX.KIT", soundKit), opened("TARNWICK_BOX.KIT") + inMissing},
-        {"badCheckWord", kit(kitName, "00 05 01 02 03 FA FE"), refused},
-        {"badSecondRecord", kit(kitName, "00 05 01 02 03 FA FF 00 04 7F 81 01 FF"), refused},
-        {"recordRunsPastEnd", kit(kitName, "00 05 01 02 03 FA"), refused},
-        // No records: nothing to send, so no success to report.
-        {"emptyKit", kit(kitName, ""), refused},
-        {"textNotHex", kit(kitName, "<!DOCTYPE html>\n<title>404 Not Found</title>\n"), refused},
-        {"readingStopsAtCtrlZ", kit(kitName, soundKit + "\x1A" + "garbage 01"), passes},
-        {"largestKit", kit(kitName, testkit::largestZeroKitText()), passes},
-        {"oversizedKit", kit(kitName, testkit::largestZeroKitText() + " 00"), refused},
-        {"inputClosed", kit(kitName, soundKit), passes, Input::closed},
-        {"inputClosedNoKit", none, notFound("*.kit"), Input::closed},
-        {"inputPipeOneByte", kit(kitName, soundKit), passes, Input::pipeOneByte},
-        {"pauseWaitsForKey", none, notFound("*.kit"), Input::pipeKeyLater},
-        {"terminalKeyWithoutEnter", none, notFound("*.kit"), Input::terminalKey},
-        // Nobody reads the output: the run still ends by itself, with status 0.
-        {"outputReaderGone", none, notFound("*.kit"), Input::devNull, {}, Output::closedPipe},
+std::function<bool(const TempFolder &)> kit(const std::string &name, const std::string &text) {
+    return [name, text](const TempFolder &f) {
+        f.write(name, text);
+        return true;
     };
 }
+bool none(const TempFolder &) { return true; }
+
+const RunCase runCases[] = {
+    {"noKit", none, notFound("*.kit")},
+    {"argumentsIgnored", none, notFound("*.kit"), Input::devNull, {"--help", "Tarnwick_Box.kit"}},
+    {"onlyOtherExtensions",
+     [](const TempFolder &f) {
+         f.write("Tarnwick_Box.kit.txt", soundKit);
+         f.write("Tarnwick_Box.ki", soundKit);
+         f.write("Tarnwick_Box", soundKit);
+         return true;
+     },
+     notFound("*.kit")},
+    {"nameWithoutTag", kit("firmware.kit", soundKit), noFitFile},
+    {"nameShorterThanTag", kit("Tarnwick.kit", soundKit), noFitFile},
+    {"tagFurtherIn", kit("new_Tarnwick_Box.kit", soundKit), noFitFile},
+    {"firstListedLacksTag", [](const TempFolder &f) { return kitBesideAnother(f, true); }, noFitFile},
+    {"firstListedHasTag", [](const TempFolder &f) { return kitBesideAnother(f, false); }, passes},
+    {"danglingLink", [](const TempFolder &f) { return symlink("missing.txt", f.file(kitName).c_str()) == 0; },
+     notFound(kitName)},
+    // Found by the search, but no file to open, on Linux as on Windows.
+    {"folderNamedAsKit", [](const TempFolder &f) { return mkdir(f.file(kitName).c_str(), 0700) == 0; },
+     notFound(kitName)},
+    {"linkToFolderNamedAsKit",
+     [](const TempFolder &f) {
+         return mkdir(f.file("firmware").c_str(), 0700) == 0 && symlink("firmware", f.file(kitName).c_str()) == 0;
+     },
+     notFound(kitName)},
+    {"nameTooLongToHold", kit(longName, soundKit), notFound(longName.substr(0, 99))},
+    {"soundKit", kit(kitName, soundKit), passes},
+    {"lowerCaseNameAndDigits", kit("tarnwick_box_v2.kit", "00 05 01 02 03 fa ff"),
+     opened("tarnwick_box_v2.kit") + inMissing},
+    {"upperCaseName", kit("TARNWICK_BOX.KIT", soundKit), opened("TARNWICK_BOX.KIT") + inMissing},
+    {"badCheckWord", kit(kitName, "00 05 01 02 03 FA FE"), refused},
+    {"badSecondRecord", kit(kitName, "00 05 01 02 03 FA FF 00 04 7F 81 01 FF"), refused},
+    {"recordRunsPastEnd", kit(kitName, "00 05 01 02 03 FA"), refused},
+    // No records: nothing to send, so no success to report.
+    {"emptyKit", kit(kitName, ""), refused},
+    {"textNotHex", kit(kitName, "<!DOCTYPE html>\n<title>404 Not Found</title>\n"), refused},
+    {"readingStopsAtCtrlZ", kit(kitName, soundKit + "\x1A" + "garbage 01"), passes},
+    {"largestKit", kit(kitName, testkit::largestZeroKitText()), passes},
+    {"oversizedKit", kit(kitName, testkit::largestZeroKitText() + " 00"), refused},
+    {"inputClosed", kit(kitName, soundKit), passes, Input::closed},
+    {"inputClosedNoKit", none, notFound("*.kit"), Input::closed},
+    {"inputPipeOneByte", kit(kitName, soundKit), passes, Input::pipeOneByte},
+    {"pauseWaitsForKey", none, notFound("*.kit"), Input::pipeKeyLater},
+    {"terminalKeyWithoutEnter", none, notFound("*.kit"), Input::terminalKey},
+    // Nobody reads the output: the run still ends by itself, with status 0.
+    {"outputReaderGone", none, notFound("*.kit"), Input::devNull, {}, Output::closedPipe},
+};
 
 void PrintTo(const RunCase &c, std::ostream *os) { *os << c.name; }
 
@@ -237,7 +236,7 @@ TEST_P(UpdaterProcess, PrintsExactlyAndExitsWithZero) {
         << "the terminal was left raw, or the key was echoed";
 }
 
-INSTANTIATE_TEST_SUITE_P(Updater, UpdaterProcess, testing::ValuesIn(runCases()),
+INSTANTIATE_TEST_SUITE_P(Updater, UpdaterProcess, testing::ValuesIn(runCases),
                          [](const testing::TestParamInfo<RunCase> &p) { return std::string(p.param.name); });
 
 }  // namespace
