@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <ostream>
-#include <string>
 #include <vector>
 
 #include "platform/common/midi_in_buffer_queue.h"
