@@ -29,7 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using expected::badKit;
 using expected::inMissing;
 using expected::noFitFile;
 using expected::notFound;
@@ -41,7 +40,7 @@ const std::string soundKit = "00 05 01 02 03 FA FF\r\n00 04 7F 81 00 FF\r\n";
 // every check finds no MIDI port; one that fails is refused.
 const std::string kitName = "Tarnwick_Box.kit";
 const std::string passes = opened(kitName) + inMissing;
-const std::string refused = opened(kitName) + badKit;
+const std::string refused = opened(kitName) + expected::badKit;
 
 using testkit::TempFolder;
 
