@@ -39,11 +39,10 @@ Outcome runKit(const TempFolder &folder, const std::vector<std::string> &args, c
     run.argv.insert(run.argv.end(), args.begin(), args.end());
     run.folder = folder.path();
     run.stdoutPath = setting.stdoutPath;
-    rlim_t fileSizeLimit = setting.fileSizeLimit;
-    run.inChild = [fileSizeLimit] {
+    run.inChild = [size = setting.fileSizeLimit] {
         // A write over the limit fails with EFBIG instead of ending the process.
         signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = {fileSizeLimit, fileSizeLimit};
+        rlimit limit = {size, size};
         return setrlimit(RLIMIT_FSIZE, &limit) == 0;
     };
     Outcome outcome = testkit::runChild(run);

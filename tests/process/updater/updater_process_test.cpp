@@ -205,8 +205,7 @@ testkit::ChildResult runUpdater(const TempFolder &folder, const RunCase &c) {
         run.laterInput = "k";
         run.laterAfter = expected::pausePrompt;
     }
-    bool closeInput = c.input == Input::closed;
-    run.inChild = [closeInput] {
+    run.inChild = [closeInput = c.input == Input::closed] {
         if (closeInput) close(STDIN_FILENO);
         return hideSoundDevices();
     };
