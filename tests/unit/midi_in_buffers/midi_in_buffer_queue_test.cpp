@@ -115,8 +115,7 @@ TEST(InputQueueTest, ResetHandsBackEveryQueuedBufferEmptyAndDone) {
         b->header.dwBytesRecorded = 7;
     }
     queue.start();
-    std::vector<MIDIHDR *> returned = queue.reset();
-    ASSERT_EQ(returned, (std::vector<MIDIHDR *>{&first.header, &second.header}));
+    ASSERT_EQ(queue.reset(), (std::vector<MIDIHDR *>{&first.header, &second.header}));
     for (Buffer *b : {&first, &second}) {
         EXPECT_EQ(b->header.dwBytesRecorded, 0u);
         EXPECT_EQ(b->header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
