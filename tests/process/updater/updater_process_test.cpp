@@ -5,7 +5,6 @@
 // Nor may one be found on a desktop with a MIDI device plugged in: the updater
 // would greet that device. It runs in a mount namespace of its own where
 // /dev/snd is empty, and under a JACK server name that no server has.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <strings.h>
@@ -30,7 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using expected::badKit;
 using expected::inMissing;
 using expected::noFitFile;
 using expected::notFound;
@@ -42,25 +40,18 @@ const std::string soundKit = "00 05 01 02 03 FA FF\r\n00 04 7F 81 00 FF\r\n";
 // every check finds no MIDI port; one that fails is refused.
 const std::string kitName = "Tarnwick_Box.kit";
 const std::string passes = opened(kitName) + inMissing;
-const std::string refused = opened(kitName) + badKit;
+const std::string refused = opened(kitName) + expected::badKit;
 
 using testkit::TempFolder;
 
 // The first "*.kit" entry in the directory's own order, as the updater's
 // search sees it.
 std::string firstKitListed(const std::string &folder) {
-    std::string first;
-    DIR *directory = opendir(folder.c_str());
-    if (directory == nullptr) return first;
-    while (dirent *entry = readdir(directory)) {
-        std::string name = entry->d_name;
-        if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".kit") == 0) {
-            first = name;
-            break;
-        }
+    for (const fs::directory_entry &entry : fs::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".kit") == 0) return name;
     }
-    closedir(directory);
-    return first;
+    return "";
 }
 
 // Puts the usual kit and another one in the folder, the other listed before
@@ -137,63 +128,62 @@ struct RunCase {
 
 const std::string longName = "Tarnwick_Box_" + std::string(110, 'x') + ".kit";
 
-std::vector<RunCase> runCases() {
-    auto kit = [](std::string name, std::string text) {
-        return [name, text](const TempFolder &f) {
-            f.write(name, text);
-            return true;
-        };
-    };
-    auto none = [](const TempFolder &) { return true; };
-    return {
-        {"noKit", none, notFound("*.kit")},
-        {"argumentsIgnored", none, notFound("*.kit"), Input::devNull, {"--help", "Tarnwick_Box.kit"}},
-        {"onlyOtherExtensions",
-         [](const TempFolder &f) {
-             f.write("Tarnwick_Box.kit.txt", soundKit);
-             f.write("Tarnwick_Box.ki", soundKit);
-             f.write("Tarnwick_Box", soundKit);
-             return true;
-         },
-         notFound("*.kit")},
-        {"nameWithoutTag", kit("firmware.kit", soundKit), noFitFile},
-        {"nameShorterThanTag", kit("Tarnwick.kit", soundKit), noFitFile},
-        {"tagFurtherIn", kit("new_Tarnwick_Box.kit", soundKit), noFitFile},
-        {"firstListedLacksTag", [](const TempFolder &f) { return kitBesideAnother(f, true); }, noFitFile},
-        {"firstListedHasTag", [](const TempFolder &f) { return kitBesideAnother(f, false); }, passes},
-        {"danglingLink", [](const TempFolder &f) { return symlink("missing.txt", f.file(kitName).c_str()) == 0; },
-         notFound(kitName)},
-        // Found by the search, but no file to open, on Linux as on Windows.
-        {"folderNamedAsKit", [](const TempFolder &f) { return mkdir(f.file(kitName).c_str(), 0700) == 0; },
-         notFound(kitName)},
-        {"linkToFolderNamedAsKit",
-         [](const TempFolder &f) {
-             return mkdir(f.file("firmware").c_str(), 0700) == 0 && symlink("firmware", f.file(kitName).c_str()) == 0;
-         },
-         notFound(kitName)},
-        {"nameTooLongToHold", kit(longName, soundKit), notFound(longName.substr(0, 99))},
-        {"soundKit", kit(kitName, soundKit), passes},
-        {"lowerCaseNameAndDigits", kit("tarnwick_box_v2.kit", "00 05 01 02 03 fa ff"),
-         opened("tarnwick_box_v2.kit") + inMissing},
-        {"upperCaseName", kit("TARNWICK_BOX.KIT", soundKit), opened("TARNWICK_BOX.KIT") + inMissing},
-        {"badCheckWord", kit(kitName, "00 05 01 02 03 FA FE"), refused},
-        {"badSecondRecord", kit(kitName, "00 05 01 02 03 FA FF 00 04 7F 81 01 FF"), refused},
-        {"recordRunsPastEnd", kit(kitName, "00 05 01 02 03 FA"), refused},
-        // No records: nothing to send, so no success to report.
-        {"emptyKit", kit(kitName, ""), refused},
-        {"textNotHex", kit(kitName, "<!DOCTYPE html>\n<title>404 Not Found</title>\n"), refused},
-        {"readingStopsAtCtrlZ", kit(kitName, soundKit + "\x1A" + "garbage 01"), passes},
-        {"largestKit", kit(kitName, testkit::largestZeroKitText()), passes},
-        {"oversizedKit", kit(kitName, testkit::largestZeroKitText() + " 00"), refused},
-        {"inputClosed", kit(kitName, soundKit), passes, Input::closed},
-        {"inputClosedNoKit", none, notFound("*.kit"), Input::closed},
-        {"inputPipeOneByte", kit(kitName, soundKit), passes, Input::pipeOneByte},
-        {"pauseWaitsForKey", none, notFound("*.kit"), Input::pipeKeyLater},
-        {"terminalKeyWithoutEnter", none, notFound("*.kit"), Input::terminalKey},
-        // Nobody reads the output: the run still ends by itself, with status 0.
-        {"outputReaderGone", none, notFound("*.kit"), Input::devNull, {}, Output::closedPipe},
+std::function<bool(const TempFolder &)> kit(const std::string &name, const std::string &text) {
+    return [name, text](const TempFolder &f) {
+        f.write(name, text);
+        return true;
     };
 }
+bool none(const TempFolder &) { return true; }
+
+const RunCase runCases[] = {
+    {"noKit", none, notFound("*.kit")},
+    {"argumentsIgnored", none, notFound("*.kit"), Input::devNull, {"--help", "Tarnwick_Box.kit"}},
+    {"onlyOtherExtensions",
+     [](const TempFolder &f) {
+         f.write("Tarnwick_Box.kit.txt", soundKit);
+         f.write("Tarnwick_Box.ki", soundKit);
+         f.write("Tarnwick_Box", soundKit);
+         return true;
+     },
+     notFound("*.kit")},
+    {"nameWithoutTag", kit("firmware.kit", soundKit), noFitFile},
+    {"nameShorterThanTag", kit("Tarnwick.kit", soundKit), noFitFile},
+    {"tagFurtherIn", kit("new_Tarnwick_Box.kit", soundKit), noFitFile},
+    {"firstListedLacksTag", [](const TempFolder &f) { return kitBesideAnother(f, true); }, noFitFile},
+    {"firstListedHasTag", [](const TempFolder &f) { return kitBesideAnother(f, false); }, passes},
+    {"danglingLink", [](const TempFolder &f) { return symlink("missing.txt", f.file(kitName).c_str()) == 0; },
+     notFound(kitName)},
+    // Found by the search, but no file to open, on Linux as on Windows.
+    {"folderNamedAsKit", [](const TempFolder &f) { return mkdir(f.file(kitName).c_str(), 0700) == 0; },
+     notFound(kitName)},
+    {"linkToFolderNamedAsKit",
+     [](const TempFolder &f) {
+         return mkdir(f.file("firmware").c_str(), 0700) == 0 && symlink("firmware", f.file(kitName).c_str()) == 0;
+     },
+     notFound(kitName)},
+    {"nameTooLongToHold", kit(longName, soundKit), notFound(longName.substr(0, 99))},
+    {"soundKit", kit(kitName, soundKit), passes},
+    {"lowerCaseNameAndDigits", kit("tarnwick_box_v2.kit", "00 05 01 02 03 fa ff"),
+     opened("tarnwick_box_v2.kit") + inMissing},
+    {"upperCaseName", kit("TARNWICK_BOX.KIT", soundKit), opened("TARNWICK_BOX.KIT") + inMissing},
+    {"badCheckWord", kit(kitName, "00 05 01 02 03 FA FE"), refused},
+    {"badSecondRecord", kit(kitName, "00 05 01 02 03 FA FF 00 04 7F 81 01 FF"), refused},
+    {"recordRunsPastEnd", kit(kitName, "00 05 01 02 03 FA"), refused},
+    // No records: nothing to send, so no success to report.
+    {"emptyKit", kit(kitName, ""), refused},
+    {"textNotHex", kit(kitName, "<!DOCTYPE html>\n<title>404 Not Found</title>\n"), refused},
+    {"readingStopsAtCtrlZ", kit(kitName, soundKit + "\x1A" + "garbage 01"), passes},
+    {"largestKit", kit(kitName, testkit::largestZeroKitText()), passes},
+    {"oversizedKit", kit(kitName, testkit::largestZeroKitText() + " 00"), refused},
+    {"inputClosed", kit(kitName, soundKit), passes, Input::closed},
+    {"inputClosedNoKit", none, notFound("*.kit"), Input::closed},
+    {"inputPipeOneByte", kit(kitName, soundKit), passes, Input::pipeOneByte},
+    {"pauseWaitsForKey", none, notFound("*.kit"), Input::pipeKeyLater},
+    {"terminalKeyWithoutEnter", none, notFound("*.kit"), Input::terminalKey},
+    // Nobody reads the output: the run still ends by itself, with status 0.
+    {"outputReaderGone", none, notFound("*.kit"), Input::devNull, {}, Output::closedPipe},
+};
 
 void PrintTo(const RunCase &c, std::ostream *os) { *os << c.name; }
 
@@ -215,8 +205,7 @@ testkit::ChildResult runUpdater(const TempFolder &folder, const RunCase &c) {
         run.laterInput = "k";
         run.laterAfter = expected::pausePrompt;
     }
-    bool closeInput = c.input == Input::closed;
-    run.inChild = [closeInput] {
+    run.inChild = [closeInput = c.input == Input::closed] {
         if (closeInput) close(STDIN_FILENO);
         return hideSoundDevices();
     };
@@ -245,7 +234,7 @@ TEST_P(UpdaterProcess, PrintsExactlyAndExitsWithZero) {
         << "the terminal was left raw, or the key was echoed";
 }
 
-INSTANTIATE_TEST_SUITE_P(Updater, UpdaterProcess, testing::ValuesIn(runCases()),
+INSTANTIATE_TEST_SUITE_P(Updater, UpdaterProcess, testing::ValuesIn(runCases),
                          [](const testing::TestParamInfo<RunCase> &p) { return std::string(p.param.name); });
 
 }  // namespace

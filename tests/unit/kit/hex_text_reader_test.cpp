@@ -44,44 +44,40 @@ struct TextCase {
     const char *name;
     std::string text;
     Bytes bytes;
-    HexTextEnd end;
     uint32_t stopAt;
+    HexTextEnd end = HexTextEnd::endOfText;
 };
 
 const TextCase textCases[] = {
-    {"digitsCutIntoPairs", "0A1B2C", {0x0A, 0x1B, 0x2C}, HexTextEnd::endOfText, 6},
-    {"oddRunLeavesOneDigit", "123", {0x12, 0x03}, HexTextEnd::endOfText, 3},
-    {"singleDigitBeforeSpace", "A 1B", {0x0A, 0x1B}, HexTextEnd::endOfText, 4},
-    {"lowerCaseDigits", "ab cD ef", {0xAB, 0xCD, 0xEF}, HexTextEnd::endOfText, 8},
-    {"usualLayout",
-     "00 05 01 02\r\n03 FA FF\r\n",
-     {0x00, 0x05, 0x01, 0x02, 0x03, 0xFA, 0xFF},
-     HexTextEnd::endOfText,
-     23},
-    {"prefixNotCounted", "0x1F", {0x1F}, HexTextEnd::endOfText, 4},
-    {"upperCasePrefix", "0X1f", {0x1F}, HexTextEnd::endOfText, 4},
-    {"prefixThenThreeDigits", "0x123", {0x12, 0x03}, HexTextEnd::endOfText, 5},
-    {"prefixWithoutDigit", "0xZ", {0x00}, HexTextEnd::notHex, 1},
-    {"prefixAtEnd", "0x", {0x00}, HexTextEnd::notHex, 1},
-    {"minusNegates", "-1", {0xFF}, HexTextEnd::endOfText, 2},
-    {"plusIgnored", "+5", {0x05}, HexTextEnd::endOfText, 2},
-    {"signTakesADigitsPlace", "-12 +AB", {0xFF, 0x02, 0x0A, 0x0B}, HexTextEnd::endOfText, 7},
-    {"signThenPrefix", "-0x1", {0xFF}, HexTextEnd::endOfText, 4},
-    {"signThenNonDigit", "01 +Z", {0x01}, HexTextEnd::notHex, 3},
-    {"signThenSpace", "- 1", {}, HexTextEnd::notHex, 0},
-    {"loneSignAtEnd", "01 -", {0x01}, HexTextEnd::notHex, 3},
-    {"allWhiteSpaceSkipped", "\t01\n02\v03\f04\r05 06", {1, 2, 3, 4, 5, 6}, HexTextEnd::endOfText, 18},
-    {"ctrlZEnds", std::string("01\x1A") + "02", {0x01}, HexTextEnd::notHex, 2},
-    {"nulEnds", std::string("01\0 02", 6), {0x01}, HexTextEnd::notHex, 2},
-    {"otherCharacterEnds", "01 02 G3 04", {0x01, 0x02}, HexTextEnd::notHex, 6},
-    {"digitThenOtherCharacter", "1g", {0x01}, HexTextEnd::notHex, 1},
-    {"firstCharacterNotHex", "Z01", {}, HexTextEnd::notHex, 0},
-    {"byteBelowSpaceIsNotWhiteSpace", "\b01", {}, HexTextEnd::notHex, 0},
-    {"empty", "", {}, HexTextEnd::endOfText, 0},
-    {"onlyWhiteSpace", " \r\n", {}, HexTextEnd::endOfText, 3},
+    {"digitsCutIntoPairs", "0A1B2C", {0x0A, 0x1B, 0x2C}, 6},
+    {"oddRunLeavesOneDigit", "123", {0x12, 0x03}, 3},
+    {"singleDigitBeforeSpace", "A 1B", {0x0A, 0x1B}, 4},
+    {"lowerCaseDigits", "ab cD ef", {0xAB, 0xCD, 0xEF}, 8},
+    {"usualLayout", "00 05 01 02\r\n03 FA FF\r\n", {0x00, 0x05, 0x01, 0x02, 0x03, 0xFA, 0xFF}, 23},
+    {"prefixNotCounted", "0x1F", {0x1F}, 4},
+    {"upperCasePrefix", "0X1f", {0x1F}, 4},
+    {"prefixThenThreeDigits", "0x123", {0x12, 0x03}, 5},
+    {"prefixWithoutDigit", "0xZ", {0x00}, 1, HexTextEnd::notHex},
+    {"prefixAtEnd", "0x", {0x00}, 1, HexTextEnd::notHex},
+    {"minusNegates", "-1", {0xFF}, 2},
+    {"plusIgnored", "+5", {0x05}, 2},
+    {"signTakesADigitsPlace", "-12 +AB", {0xFF, 0x02, 0x0A, 0x0B}, 7},
+    {"signThenPrefix", "-0x1", {0xFF}, 4},
+    {"signThenNonDigit", "01 +Z", {0x01}, 3, HexTextEnd::notHex},
+    {"signThenSpace", "- 1", {}, 0, HexTextEnd::notHex},
+    {"loneSignAtEnd", "01 -", {0x01}, 3, HexTextEnd::notHex},
+    {"allWhiteSpaceSkipped", "\t01\n02\v03\f04\r05 06", {1, 2, 3, 4, 5, 6}, 18},
+    {"ctrlZEnds", std::string("01\x1A") + "02", {0x01}, 2, HexTextEnd::notHex},
+    {"nulEnds", std::string("01\0 02", 6), {0x01}, 2, HexTextEnd::notHex},
+    {"otherCharacterEnds", "01 02 G3 04", {0x01, 0x02}, 6, HexTextEnd::notHex},
+    {"digitThenOtherCharacter", "1g", {0x01}, 1, HexTextEnd::notHex},
+    {"firstCharacterNotHex", "Z01", {}, 0, HexTextEnd::notHex},
+    {"byteBelowSpaceIsNotWhiteSpace", "\b01", {}, 0, HexTextEnd::notHex},
+    {"empty", "", {}, 0},
+    {"onlyWhiteSpace", " \r\n", {}, 3},
     // Beyond the first window of a file, too.
-    {"stopsBeyondTheFirstWindow", expected::repeat("5A ", 30000) + "Q 01", Bytes(30000, 0x5A), HexTextEnd::notHex,
-     90000},
+    {"stopsBeyondTheFirstWindow", expected::repeat("5A ", 30000) + "Q 01", Bytes(30000, 0x5A), 90000,
+     HexTextEnd::notHex},
 };
 
 void PrintTo(const TextCase &c, std::ostream *os) { *os << c.name; }
@@ -125,19 +121,14 @@ TEST(HexTextFile, NumbersAcrossTheWindowEdgeReadAsFromMemory) {
 
 // 65,535 numbers fill a kit; one more is refused without being stored.
 TEST(HexTextLimit, CountStopsAt65535) {
-    struct LimitCase {
-        size_t numbers;
-        HexTextEnd end;
-    };
-    for (LimitCase c : {LimitCase{65535, HexTextEnd::endOfText}, LimitCase{65536, HexTextEnd::tooLong},
-                        LimitCase{70000, HexTextEnd::tooLong}}) {
+    for (int numbers : {65535, 65536, 70000}) {
         std::string text;
-        for (size_t i = 0; i < c.numbers; ++i) text += (i % 2 == 0) ? "5A " : "c3\n";
+        for (int i = 0; i < numbers; ++i) text += (i % 2 == 0) ? "5A " : "c3\n";
         for (bool fromFile : {false, true}) {
-            SCOPED_TRACE(testing::Message() << c.numbers << (fromFile ? " file" : " memory"));
+            SCOPED_TRACE(testing::Message() << numbers << (fromFile ? " file" : " memory"));
             auto image = freshImage();
             HexTextResult result = readHex(text, *image, fromFile);
-            EXPECT_EQ(result.end, c.end);
+            EXPECT_EQ(result.end, numbers > 65535 ? HexTextEnd::tooLong : HexTextEnd::endOfText);
             EXPECT_EQ(image->count, 65535);
             EXPECT_EQ(image->bytes[0], 0x5A);
             EXPECT_EQ(image->bytes[65534], 0x5A);

@@ -47,32 +47,29 @@ struct WalkCase {
     RecordFault fault = RecordFault::none;  // of the first bad record
 };
 
-std::vector<WalkCase> walkCases() {
-    return {
-        {"empty", {}, -1},
-        {"example", example, -1},
-        {"noPayloadZeroCheck", {0x00, 0x02, 0x00, 0x00}, -1},
-        {"noPayloadCheckLowByteSet", {0x00, 0x02, 0x01, 0x00}, 0, RecordFault::badCheckWord},
-        {"noPayloadCheckHighByteSet", {0x00, 0x02, 0x00, 0x01}, 0, RecordFault::badCheckWord},
-        {"severalRecords", joined({makeRecord(23, 1), {0x00, 0x02, 0x00, 0x00}, makeRecord(304, 9)}), -1},
-        {"badSecondRecord", joined({example, {0x00, 0x05, 0x01, 0x02, 0x03, 0xFA, 0xFE}}), 7,
-         RecordFault::badCheckWord},
-        {"badThirdAfterTwoSound",
-         joined({example, makeRecord(5, 0x80), makeRecord(6, 0x0201), {0x00, 0x03, 0x01, 0x00, 0x00}}), 18,
-         RecordFault::badCheckWord},
-        {"lengthZeroAlone", {0x00, 0x00}, 0, RecordFault::lengthTooSmall},
-        {"lengthZero", {0x00, 0x00, 0x00, 0x00}, 0, RecordFault::lengthTooSmall},
-        {"lengthOne", joined({example, {0x00, 0x01, 0x00}}), 7, RecordFault::lengthTooSmall},
-        {"runsPastCount", {0x00, 0x09, 0x01, 0x02, 0x03, 0xFA, 0xFF}, 0, RecordFault::runsPastEnd},
-        {"largestLengthRunsPast", joined({example, {0xFF, 0xFF, 0x00, 0x00}}), 7, RecordFault::runsPastEnd},
-        {"loneTrailingByte", joined({example, {0x00}}), 7, RecordFault::lengthCut},
-        {"checkWordCutByCount", joined({example, {0x00, 0x03, 0x01, 0xFF}}), 7, RecordFault::runsPastEnd},
-        // Sound as far as the count goes, but the check word's high byte lies beyond it.
-        {"checkHighByteBeyondCount", {0x00, 0x03, 0x01, 0xFF}, 0, RecordFault::runsPastEnd},
-        {"oneRecordFillsAFullKit", makeRecord(65535, 3), -1},
-        {"fullKitEndsWithLoneByte", joined({makeRecord(65534, 3), {0x00}}), 65534, RecordFault::lengthCut},
-    };
-}
+const WalkCase walkCases[] = {
+    {"empty", {}, -1},
+    {"example", example, -1},
+    {"noPayloadZeroCheck", {0x00, 0x02, 0x00, 0x00}, -1},
+    {"noPayloadCheckLowByteSet", {0x00, 0x02, 0x01, 0x00}, 0, RecordFault::badCheckWord},
+    {"noPayloadCheckHighByteSet", {0x00, 0x02, 0x00, 0x01}, 0, RecordFault::badCheckWord},
+    {"severalRecords", joined({makeRecord(23, 1), {0x00, 0x02, 0x00, 0x00}, makeRecord(304, 9)}), -1},
+    {"badSecondRecord", joined({example, {0x00, 0x05, 0x01, 0x02, 0x03, 0xFA, 0xFE}}), 7, RecordFault::badCheckWord},
+    {"badThirdAfterTwoSound",
+     joined({example, makeRecord(5, 0x80), makeRecord(6, 0x0201), {0x00, 0x03, 0x01, 0x00, 0x00}}), 18,
+     RecordFault::badCheckWord},
+    {"lengthZeroAlone", {0x00, 0x00}, 0, RecordFault::lengthTooSmall},
+    {"lengthZero", {0x00, 0x00, 0x00, 0x00}, 0, RecordFault::lengthTooSmall},
+    {"lengthOne", joined({example, {0x00, 0x01, 0x00}}), 7, RecordFault::lengthTooSmall},
+    {"runsPastCount", {0x00, 0x09, 0x01, 0x02, 0x03, 0xFA, 0xFF}, 0, RecordFault::runsPastEnd},
+    {"largestLengthRunsPast", joined({example, {0xFF, 0xFF, 0x00, 0x00}}), 7, RecordFault::runsPastEnd},
+    {"loneTrailingByte", joined({example, {0x00}}), 7, RecordFault::lengthCut},
+    {"checkWordCutByCount", joined({example, {0x00, 0x03, 0x01, 0xFF}}), 7, RecordFault::runsPastEnd},
+    // Sound as far as the count goes, but the check word's high byte lies beyond it.
+    {"checkHighByteBeyondCount", {0x00, 0x03, 0x01, 0xFF}, 0, RecordFault::runsPastEnd},
+    {"oneRecordFillsAFullKit", makeRecord(65535, 3), -1},
+    {"fullKitEndsWithLoneByte", joined({makeRecord(65534, 3), {0x00}}), 65534, RecordFault::lengthCut},
+};
 
 void PrintTo(const WalkCase &c, std::ostream *os) { *os << c.name; }
 
@@ -94,7 +91,7 @@ TEST_P(RecordWalk, FindsTheFirstBadRecord) {
     EXPECT_EQ(output, valid ? "" : "Error: The upgrade file is error!\n\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Kit, RecordWalk, testing::ValuesIn(walkCases()),
+INSTANTIATE_TEST_SUITE_P(Kit, RecordWalk, testing::ValuesIn(walkCases),
                          [](const testing::TestParamInfo<WalkCase> &p) { return std::string(p.param.name); });
 
 TEST(RecordCheck, SoundRecordReportsItsSize) {

@@ -64,16 +64,14 @@ TEST_P(KitRoundTrip, UpdaterReadsSoundRecordsThatJoinBackToTheFirmware) {
     EXPECT_EQ(joinPayloads(*image), firmware);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, KitRoundTrip,
-                         testing::Values(RoundTrip{0, 256}, RoundTrip{1, 1}, RoundTrip{5000, 1}, RoundTrip{13107, 1},
-                                         RoundTrip{23 * 40, 23}, RoundTrip{23 * 40 + 7, 23}, RoundTrip{255, 256},
-                                         RoundTrip{256, 256}, RoundTrip{61440, 256}, RoundTrip{61441, 256},
-                                         RoundTrip{64523, 256}, RoundTrip{40000, 1000}, RoundTrip{65531, 65531},
-                                         RoundTrip{3, 65531}));
+const RoundTrip trips[] = {{0, 256},          {1, 1},        {5000, 1},      {13107, 1},   {23 * 40, 23},
+                           {23 * 40 + 7, 23}, {255, 256},    {256, 256},     {61440, 256}, {61441, 256},
+                           {64523, 256},      {40000, 1000}, {65531, 65531}, {3, 65531}};
+
+INSTANTIATE_TEST_SUITE_P(Sizes, KitRoundTrip, testing::ValuesIn(trips));
 
 TEST(KitBuilder, LargestFirmwareFitsAndOneByteMoreDoesNot) {
-    for (size_t payload :
-         {size_t(1), size_t(2), size_t(23), size_t(256), size_t(1000), size_t(65530), maxPayloadSize}) {
+    for (size_t payload : std::vector<size_t>{1, 2, 23, 256, 1000, 65530, maxPayloadSize}) {
         size_t largest = largestFirmwareFor(payload);
         EXPECT_LE(kitSizeFor(largest, payload), kitMaxBytes) << "payload " << payload;
         EXPECT_NO_THROW(buildRecords(std::vector<uint8_t>(largest), payload)) << "payload " << payload;

@@ -21,9 +21,9 @@ using testkit::TempFolder;
 struct KitCase {
     const char *what;
     std::string text;
-    int32_t firstBad;  // -1 when every record is sound
-    RecordFault fault;
     bool accepted;
+    int32_t firstBad = -1;  // -1 when every record is sound
+    RecordFault fault = RecordFault::none;
 };
 
 void PrintTo(const KitCase &kit, std::ostream *out) { *out << kit.what; }
@@ -71,31 +71,30 @@ TEST_P(CheckAgreesWithUpdater, OnFirstFaultAndVerdict) {
     EXPECT_NE(text.find(firstFault), std::string::npos) << text.substr(text.size() > 400 ? text.size() - 400 : 0);
 }
 
-const RecordFault none = RecordFault::none;
+const KitCase kitCases[] = {
+    {"empty", "", false},
+    {"not a kit", "Hello, this is not a kit", false},
+    {"one record", "00 05 01 02 03 FA FF", true},
+    {"lower case", "00 05 01 02 03 fa ff\r\n00 02 00 00\r\n", true},
+    {"no payload", "00 02 00 00", true},
+    {"largest kit", testkit::largestZeroKitText(), true},
+    {"stops at ctrl-z", std::string("00 02 00 00\x1A") + "00 01", true},
+    {"payload flipped", "00 05 01 02 04 FA FF", false, 0, RecordFault::badCheckWord},
+    {"check flipped", "00 05 01 02 03 FA FE", false, 0, RecordFault::badCheckWord},
+    {"no payload, bad check", "00 02 01 00", false, 0, RecordFault::badCheckWord},
+    {"second bad", "00 02 00 00 00 05 01 02 03 FA 00", false, 4, RecordFault::badCheckWord},
+    {"N of 1", "00 02 00 00 00 01 00", false, 4, RecordFault::lengthTooSmall},
+    {"N of 0", "00 00 00 00", false, 0, RecordFault::lengthTooSmall},
+    {"length cut", "00 02 00 00 00", false, 4, RecordFault::lengthCut},
+    {"runs past end", "00 05 01 02 03 FA", false, 0, RecordFault::runsPastEnd},
+    {"N over the kit", "FF FF 00 00", false, 0, RecordFault::runsPastEnd},
+    {"bad record hidden after stop", "00 02 00 00 G 00 02 01 00", true},
+    // 65,536 bytes: the updater refuses a kit over the limit.
+    {"too long", expected::repeat("00 02 00 00 ", 16384), false, 65532, RecordFault::runsPastEnd},
+    {"too long, records sound", testkit::largestZeroKitText() + " 00", false},
+};
 
-INSTANTIATE_TEST_SUITE_P(
-    Kits, CheckAgreesWithUpdater,
-    testing::Values(KitCase{"empty", "", -1, none, false},
-                    KitCase{"not a kit", "Hello, this is not a kit", -1, none, false},
-                    KitCase{"one record", "00 05 01 02 03 FA FF", -1, none, true},
-                    KitCase{"lower case", "00 05 01 02 03 fa ff\r\n00 02 00 00\r\n", -1, none, true},
-                    KitCase{"no payload", "00 02 00 00", -1, none, true},
-                    KitCase{"largest kit", testkit::largestZeroKitText(), -1, none, true},
-                    KitCase{"stops at ctrl-z", std::string("00 02 00 00\x1A") + "00 01", -1, none, true},
-                    KitCase{"payload flipped", "00 05 01 02 04 FA FF", 0, RecordFault::badCheckWord, false},
-                    KitCase{"check flipped", "00 05 01 02 03 FA FE", 0, RecordFault::badCheckWord, false},
-                    KitCase{"no payload, bad check", "00 02 01 00", 0, RecordFault::badCheckWord, false},
-                    KitCase{"second bad", "00 02 00 00 00 05 01 02 03 FA 00", 4, RecordFault::badCheckWord, false},
-                    KitCase{"N of 1", "00 02 00 00 00 01 00", 4, RecordFault::lengthTooSmall, false},
-                    KitCase{"N of 0", "00 00 00 00", 0, RecordFault::lengthTooSmall, false},
-                    KitCase{"length cut", "00 02 00 00 00", 4, RecordFault::lengthCut, false},
-                    KitCase{"runs past end", "00 05 01 02 03 FA", 0, RecordFault::runsPastEnd, false},
-                    KitCase{"N over the kit", "FF FF 00 00", 0, RecordFault::runsPastEnd, false},
-                    KitCase{"bad record hidden after stop", "00 02 00 00 G 00 02 01 00", -1, none, true},
-                    // 65,536 bytes: the updater refuses a kit over the limit.
-                    KitCase{"too long", expected::repeat("00 02 00 00 ", 16384), 65532, RecordFault::runsPastEnd,
-                            false},
-                    KitCase{"too long, records sound", testkit::largestZeroKitText() + " 00", -1, none, false}));
+INSTANTIATE_TEST_SUITE_P(Kits, CheckAgreesWithUpdater, testing::ValuesIn(kitCases));
 
 TEST(KitReport, SaysWhereTheReadingStopped) {
     TempFolder folder;

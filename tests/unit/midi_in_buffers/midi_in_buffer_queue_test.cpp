@@ -2,9 +2,8 @@
 // queued buffers, and what the program may do with a buffer when.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <ostream>
-#include <string>
 #include <vector>
 
 #include "platform/common/midi_in_buffer_queue.h"
@@ -13,22 +12,19 @@ namespace {
 
 typedef std::vector<unsigned char> Bytes;
 
-const unsigned char guard = 0xEE;
+const char guard = static_cast<char>(0xEE);
 
 // A buffer of `length` bytes followed by guard bytes that must never change.
 struct Buffer {
     std::vector<char> storage;
-    MIDIHDR header;
-    explicit Buffer(DWORD length) : storage(length + 8, static_cast<char>(guard)) {
-        std::memset(&header, 0, sizeof header);
+    MIDIHDR header = {};
+    explicit Buffer(DWORD length) : storage(length + 8, guard) {
         header.lpData = storage.data();
         header.dwBufferLength = length;
     }
     Bytes recorded() const { return Bytes(storage.begin(), storage.begin() + header.dwBytesRecorded); }
     bool guardIntact() const {
-        for (size_t i = header.dwBufferLength; i < storage.size(); ++i)
-            if (static_cast<unsigned char>(storage[i]) != guard) return false;
-        return true;
+        return std::all_of(storage.begin() + header.dwBufferLength, storage.end(), [](char c) { return c == guard; });
     }
 };
 
@@ -119,8 +115,7 @@ TEST(InputQueueTest, ResetHandsBackEveryQueuedBufferEmptyAndDone) {
         b->header.dwBytesRecorded = 7;
     }
     queue.start();
-    std::vector<MIDIHDR *> returned = queue.reset();
-    ASSERT_EQ(returned, (std::vector<MIDIHDR *>{&first.header, &second.header}));
+    ASSERT_EQ(queue.reset(), (std::vector<MIDIHDR *>{&first.header, &second.header}));
     for (Buffer *b : {&first, &second}) {
         EXPECT_EQ(b->header.dwBytesRecorded, 0u);
         EXPECT_EQ(b->header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));

@@ -25,21 +25,22 @@ struct ListCase {
 const std::string through = "Midi Through:Midi Through Port-0 14:0";
 const std::string box = "Tarnwick Box:Tarnwick Box MIDI 1 20:0";
 const std::string jackBox = "tw-box:in";
+const std::string boxCut = box.substr(0, 31);  // the box as the list names it, cut to 31 bytes
 
 const ListCase listCases[] = {
     {"no MIDI system at all", {}, {}, {}},
     {"ALSA's own port is marked as the system's, the device keeps its name",
      {through, box},
      {},
-     {{MidiBackend::system, 0, "Microsoft Midi Through:Midi Thr"}, {MidiBackend::system, 1, box.substr(0, 31)}}},
+     {{MidiBackend::system, 0, "Microsoft Midi Through:Midi Thr"}, {MidiBackend::system, 1, boxCut}}},
     {"system ports are numbered before JACK's",
      {box},
      {jackBox},
-     {{MidiBackend::system, 0, box.substr(0, 31)}, {MidiBackend::jack, 0, jackBox}}},
+     {{MidiBackend::system, 0, boxCut}, {MidiBackend::jack, 0, jackBox}}},
     {"our own clients never count, renamed ones neither, and the library index stays",
      {"tarnwick-update-in:replies 129:0", "tarnwick-update-out:frames 130:0", box},
      {"tarnwick-update-in:replies", "tarnwick-update-in-01:replies", "tarnwick-update-out-02:frames", jackBox},
-     {{MidiBackend::system, 2, box.substr(0, 31)}, {MidiBackend::jack, 3, jackBox}}},
+     {{MidiBackend::system, 2, boxCut}, {MidiBackend::jack, 3, jackBox}}},
     {"a client whose name merely begins like ours counts",
      {},
      {"tarnwick-target:in", "tarnwick-updater:in", "tarnwick-update-inbox:in", "tarnwick-update-in-x:in"},
@@ -55,10 +56,7 @@ const ListCase listCases[] = {
      {"USB Midi Through Box:Port 1 24:0"},
      {},
      {{MidiBackend::system, 0, "USB Midi Through Box:Port 1 24:"}}},
-    {"a port gone between counting and naming is left out",
-     {"", box},
-     {""},
-     {{MidiBackend::system, 1, box.substr(0, 31)}}},
+    {"a port gone between counting and naming is left out", {"", box}, {""}, {{MidiBackend::system, 1, boxCut}}},
     {"names of exactly 31 bytes stay whole, longer ones are cut",
      {std::string(31, 'a'), std::string(32, 'b')},
      {},

@@ -53,9 +53,7 @@ TEST(SysExSplitter, DropsAnOverlongMessageWhole) {
         const device::Bytes reply = {0xF0, 0x1A, 0xF7};
         device::Bytes stream = message;
         for (uint8_t byte : reply) stream.push_back(byte);
-        Messages expected;
-        if (size <= SysExSplitter::maxMessageBytes) expected.push_back(message);
-        expected.push_back(reply);
+        Messages expected = size <= SysExSplitter::maxMessageBytes ? Messages{message, reply} : Messages{reply};
         expectSplit({"a message of " + std::to_string(size) + " bytes", stream, expected});
     }
 }
