@@ -91,8 +91,8 @@ std::string opening() {
     int ports = 1 + int(std::count_if(list.begin(), list.end(), [](const std::string &line) {
                     return std::regex_search(line, std::regex("Port .*\"Midi Through"));
                 }));
-    return expected::banner + expected::opened(kitName) + expected::repeat("MIDI IN DEVICE: USB Device\r\n", ports) +
-           expected::repeat("MIDI OUT DEVICE: USB Device\r\n", ports);
+    return expected::banner + expected::opened(kitName) + expected::repeat(expected::inLine, ports) +
+           expected::repeat(expected::outLine, ports);
 }
 
 ChildRun childRun(std::vector<std::string> argv, std::vector<std::string> env, std::string folder = "") {
