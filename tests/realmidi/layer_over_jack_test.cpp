@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -117,10 +116,9 @@ bool isBoxPort(const std::string &name, const std::string &port) {
 }
 
 struct Buffer {
-    char bytes[8];
-    MIDIHDR header;
+    char bytes[8] = {};
+    MIDIHDR header = {};
     explicit Buffer(DWORD length) {
-        std::memset(this, 0, sizeof *this);
         header.lpData = bytes;
         header.dwBufferLength = length;
     }
@@ -235,8 +233,7 @@ TEST_F(LayerOverJack, SendsEachFrameWhole) {
     ASSERT_EQ(midiOutOpen(&opened.handle, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     HMIDIOUT out = opened.handle;
     unsigned char frame[] = {0xF0, 0x3C, 0x11, 0x52, 0x07, 0x68, 0x4D, 0x23, 0xF7};
-    MIDIHDR header;
-    std::memset(&header, 0, sizeof header);
+    MIDIHDR header = {};
     header.lpData = reinterpret_cast<LPSTR>(frame);
     header.dwBufferLength = sizeof frame;
     EXPECT_EQ(midiOutLongMsg(out, &header, sizeof header), MIDIERR_UNPREPARED);

@@ -126,7 +126,6 @@ ChildResult runChild(const ChildRun &run) {
     closeFd(outPipe[1]);
     closeFd(errPipe[1]);
     if (childIn != terminalSide) close(childIn);
-    inPipe[0] = -1;
     int keyFd = run.stdinTerminal ? terminal : inPipe[1];
     if (pid > 0 && !run.input.empty()) writeAll(keyFd, run.input);
     if (run.laterInput.empty() && !run.keepInputOpen) closeFd(inPipe[1]);
