@@ -46,11 +46,8 @@ vm_prepare
 # posix thread model), and the native tarnwick-target for the ALSA cases, in
 # the native step's folder ----------------------------------------------------
 quiet_step "build: tarnwick-update.exe" cmake_build "$build_dir" tarnwick-update "${cross_options[@]}" -DTARNWICK_TESTS=OFF
-build_stand_in() {
-  local cmake_source=$cases_dir/winmm_double
-  cmake_build "$double_dir" "" "${cross_options[@]}" -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-i686-posix.cmake"
-}
-quiet_step "build: the stand-in winmm.dll" build_stand_in
+cmake_source=$cases_dir/winmm_double quiet_step "build: the stand-in winmm.dll" cmake_build "$double_dir" "" \
+  "${cross_options[@]}" -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-i686-posix.cmake"
 quiet_step "build: tarnwick-target (native)" cmake_build "$native_dir" tarnwick-target "${native_options[@]}"
 
 # --- imports: only the system's own DLLs ------------------------------------
