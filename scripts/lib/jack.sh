@@ -54,6 +54,5 @@ jack_stop() {
 # the updater's port list.
 alsa_has_other_clients() {
   [ -e /dev/snd/seq ] || return 1
-  [ -r /proc/asound/seq/clients ] || return 1
-  grep -E '^Client +[0-9]' /proc/asound/seq/clients | grep -v -e '"System"' -e '"Midi Through"' | grep -q .
+  grep -E '^Client +[0-9]' /proc/asound/seq/clients 2>/dev/null | grep -v -e '"System"' -e '"Midi Through"' | grep -q .
 }
