@@ -33,11 +33,8 @@ trap 'rm -rf "$work"' EXIT
 
 # --- packages: the cross toolchain, Wine, unzip, the native build, the VM ----
 # Wine is needed here even where this kernel cannot run it: the VM runs this
-# machine's root. The i386 package lists arrive only with the next update.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  as_root dpkg --add-architecture i386
-  apt_updated=0
-fi
+# machine's root. The i386 package lists arrive with ensure_packages' update.
+dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
 ensure_packages "${build_packages[@]}" binutils-mingw-w64-i686 g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix \
   mingw-w64-i686-dev wine wine32:i386 unzip
 vm_prepare
@@ -102,7 +99,6 @@ fi
 # wine_cases WHERE GROUP...: the groups here or ("vm") in one VM boot with the
 # sequencer alone, the output also kept for the count.
 wine_log=$work/wine.log
-: >"$wine_log"
 wine_cases() {
   local where=$1 cases=("$cases_dir/wine_cases.sh" "$exe" "$double_dll" "$target")
   shift
