@@ -56,9 +56,8 @@ cleanup() {
 trap cleanup EXIT
 
 # apt reads the file as its own unprivileged user: give it a copy it can read.
-cp "$deb" "$work/"
 chmod 755 "$work"
-chmod 644 "$work/$(basename "$deb")"
+install -m 644 "$deb" "$work/"
 if apt_get install -y -qq "$work/$(basename "$deb")" </dev/null >"$work/install.log" 2>&1; then
   pass "apt-get installs the package with its dependencies"
 else

@@ -33,11 +33,8 @@ trap 'rm -rf "$work"' EXIT
 
 # --- packages: the cross toolchain, Wine, unzip, the native build, the VM ----
 # Wine is needed here even where this kernel cannot run it: the VM runs this
-# machine's root. The i386 package lists arrive only with the next update.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  as_root dpkg --add-architecture i386
-  apt_updated=0
-fi
+# machine's root. The i386 package lists arrive with ensure_packages' update.
+dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
 ensure_packages "${build_packages[@]}" binutils-mingw-w64-i686 g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix \
   mingw-w64-i686-dev wine wine32:i386 unzip
 vm_prepare
@@ -46,11 +43,8 @@ vm_prepare
 # posix thread model), and the native tarnwick-target for the ALSA cases, in
 # the native step's folder ----------------------------------------------------
 quiet_step "build: tarnwick-update.exe" cmake_build "$build_dir" tarnwick-update "${cross_options[@]}" -DTARNWICK_TESTS=OFF
-build_stand_in() {
-  local cmake_source=$cases_dir/winmm_double
-  cmake_build "$double_dir" "" "${cross_options[@]}" -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-i686-posix.cmake"
-}
-quiet_step "build: the stand-in winmm.dll" build_stand_in
+cmake_source=$cases_dir/winmm_double quiet_step "build: the stand-in winmm.dll" cmake_build "$double_dir" "" \
+  "${cross_options[@]}" -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-i686-posix.cmake"
 quiet_step "build: tarnwick-target (native)" cmake_build "$native_dir" tarnwick-target "${native_options[@]}"
 
 # --- imports: only the system's own DLLs ------------------------------------
@@ -105,7 +99,6 @@ fi
 # wine_cases WHERE GROUP...: the groups here or ("vm") in one VM boot with the
 # sequencer alone, the output also kept for the count.
 wine_log=$work/wine.log
-: >"$wine_log"
 wine_cases() {
   local where=$1 cases=("$cases_dir/wine_cases.sh" "$exe" "$double_dll" "$target")
   shift

@@ -138,22 +138,29 @@ stop_process() {
   return 0
 }
 
+# wait_until PID TENTHS COMMAND...: true as soon as COMMAND succeeds, tried
+# every tenth of a second while PID runs, TENTHS times at most, then once more.
+wait_until() {
+  local pid=$1 tries=$2
+  shift 2
+  while ((tries-- > 0)) && kill -0 "$pid" 2>/dev/null; do
+    "$@" && return 0
+    sleep 0.1
+  done
+  "$@"
+}
+
 # target_start LOG TARGET ARG...: tarnwick-target started in the background,
 # standard output to LOG.out, standard error to LOG.err; waits up to 30 s for
 # its ready line. Sets target_pid; false when it did not get ready (it is
 # stopped then).
 target_pid=
 target_start() {
-  local log=$1 tries
+  local log=$1
   shift
   "$@" </dev/null >"$log.out" 2>"$log.err" &
   target_pid=$!
-  for ((tries = 0; tries < 300; tries++)); do
-    grep -q ' ready: ' "$log.out" 2>/dev/null && return 0
-    kill -0 "$target_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  grep -q ' ready: ' "$log.out" && return 0
+  wait_until "$target_pid" 300 grep -qs ' ready: ' "$log.out" && return 0
   target_stop
   return 1
 }

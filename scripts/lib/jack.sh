@@ -19,7 +19,7 @@ jack_pid=
 jack_name=
 
 jack_start() {
-  local name=$1 log=$2 tries
+  local name=$1 log=$2
   jack_name=$name
   export JACK_DEFAULT_SERVER=$name
   # timeout passes our SIGTERM on to jackd and ends with it. In --sync mode
@@ -28,18 +28,12 @@ jack_start() {
   timeout -k 5 "${JACK_LIFETIME:-900}" jackd --no-realtime --sync --name "$name" -d dummy -r 48000 -p 256 \
     </dev/null >"$log" 2>&1 &
   jack_pid=$!
-  for ((tries = 0; tries < 100; tries++)); do
-    if ! kill -0 "$jack_pid" 2>/dev/null; then
-      wait "$jack_pid" 2>/dev/null || true
-      jack_pid=
-      echo "jackd ended at once:" >&2
-      cat "$log" >&2
-      return 1
-    fi
-    jack_lsp >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  echo "jackd took no client within 10 s:" >&2
+  wait_until "$jack_pid" 100 jack_lsp >/dev/null 2>&1 && return 0
+  if kill -0 "$jack_pid" 2>/dev/null; then
+    echo "jackd took no client within 10 s:" >&2
+  else
+    echo "jackd ended at once:" >&2
+  fi
   cat "$log" >&2
   jack_stop
   return 1
@@ -60,6 +54,5 @@ jack_stop() {
 # the updater's port list.
 alsa_has_other_clients() {
   [ -e /dev/snd/seq ] || return 1
-  [ -r /proc/asound/seq/clients ] || return 1
-  grep -E '^Client +[0-9]' /proc/asound/seq/clients | grep -v -e '"System"' -e '"Midi Through"' | grep -q .
+  grep -E '^Client +[0-9]' /proc/asound/seq/clients 2>/dev/null | grep -v -e '"System"' -e '"Midi Through"' | grep -q .
 }

@@ -49,10 +49,8 @@ root=/host
 mkdir -p $root /control /host-tmp
 mount -t 9p -o $opts,ro,cache=loose host $root || exit 1
 mount -t 9p -o $opts control /control || exit 1
-share=$(cat /control/share)
-repo=$(cat /control/repo)
-mount -o bind "$root$(cat /control/kernel-tree)/lib/modules" /lib/modules || exit 1
-modules=$(cat /control/modules)
+. /control/settings
+mount -o bind "$root$kernel_tree/lib/modules" /lib/modules || exit 1
 if [ -n "$modules" ]; then modprobe -a $modules || exit 1; fi
 mount -t proc proc $root/proc
 mount -t sysfs sysfs $root/sys
@@ -183,10 +181,8 @@ vm_run() (
   trap 'exit 143' TERM
   trap 'exit 129' HUP
 
-  echo "$vm_dir/kernel" >"$control/kernel-tree"
-  echo "$share" >"$control/share"
-  echo "$repo_root" >"$control/repo"
-  echo "$modules" >"$control/modules"
+  printf 'kernel_tree=%q share=%q repo=%q modules=%q\n' "$vm_dir/kernel" "$share" "$repo_root" "$modules" \
+    >"$control/settings"
   printf 'cd %q && exec' "$share" >"$control/command"
   printf ' %q' "$@" >>"$control/command"
   [ -w /dev/kvm ] && accel=(-accel kvm -cpu host)

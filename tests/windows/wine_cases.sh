@@ -100,18 +100,11 @@ run_case() {
   pass "$name: output as expected, exit status 0 (${seconds} s)"
 }
 
-# The bytes the kit's hexadecimal text stands for: the image of a box that
-# took the kit.
-kit_image=$work/kit.image
+# The images a box may end with, IMAGE.image: "kit", the bytes the kit's
+# hexadecimal text stands for, or "empty".
+: >"$work/empty.image"
 # shellcheck disable=SC2059 # the format is the byte's escape
-for byte in $(tr -cs '0-9A-Fa-f' ' ' <"$cases_dir/kits/$midi_kit"); do printf "\\x$byte"; done >"$kit_image"
-
-# check_image NAME IMAGE FILE: the box holds IMAGE ("kit" or "empty") in FILE.
-check_image() {
-  local expected=/dev/null
-  if [ "$2" = kit ]; then expected=$kit_image; fi
-  check "$1: the box holds the expected image ($2)" cmp -s "$expected" "$3"
-}
+for byte in $(tr -cs '0-9A-Fa-f' ' ' <"$cases_dir/kits/$midi_kit"); do printf "\\x$byte"; done >"$work/kit.image"
 
 # stand_in_case NAME PORTS FAULTS IMAGE COUNTERS: the program and the stand-in
 # winmm, with the kit as Tarnwick_Box.kit; PORTS and FAULTS as
@@ -128,7 +121,7 @@ stand_in_case() {
   if [ "$image" = - ]; then
     check "$name: no port opened" test ! -e "$report/counters"
   else
-    check_image "$name" "$image" "$report/image"
+    check "$name: the box holds the expected image ($image)" cmp -s "$work/$image.image" "$report/image"
     check_equal "$name: box counted $counters" "$(cat "$report/counters" 2>/dev/null || echo "(no report)")" "$counters"
   fi
 }
@@ -147,7 +140,7 @@ alsa_case() {
   fi
   run_case "$name" "$exe" "$midi_kit" Tarnwick_Box.kit WINEDLLOVERRIDES="$base_overrides"
   target_stop
-  check_image "$name" "$image" "$report.image"
+  check "$name: the box holds the expected image ($image)" cmp -s "$work/$image.image" "$report.image"
   if [ "$stopped_status" = "$target_status" ] && [ ! -s "$report.err" ]; then
     pass "$name: tarnwick-target ended with status $target_status"
   else

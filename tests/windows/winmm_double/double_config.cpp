@@ -40,9 +40,8 @@ std::vector<sim::PortEntry> readPorts(const std::string &table) {
 Config readConfig() {
     Config config;
     config.ports = readPorts(environment("TARNWICK_TEST_PORTS", "Tarnwick Box"));
-    std::string faults = environment("TARNWICK_TEST_FAULTS", "");
     try {
-        config.faults = device::parseFaults(faults);
+        config.faults = device::parseFaults(environment("TARNWICK_TEST_FAULTS", ""));
     } catch (const std::invalid_argument &e) {
         refuse("TARNWICK_TEST_FAULTS", e.what());
     }

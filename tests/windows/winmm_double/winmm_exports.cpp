@@ -75,7 +75,7 @@ struct BoxPeer : sim::Peer {
     }
 };
 
-bool setUp() {
+void setUp() {
     config = winmm_double::readConfig();
     static device::Model model(config.faults);
     static BoxPeer peer;
@@ -87,12 +87,11 @@ bool setUp() {
     sim::setInputPorts(config.ports);
     sim::setOutputPorts(config.ports);
     sim::attachPeer(&peer);
-    return true;
 }
 
 void setUpOnce() {
-    static bool ready = setUp();
-    (void)ready;
+    static std::once_flag once;
+    std::call_once(once, setUp);
 }
 
 // The host's thread runs while a port is open: it starts with the first and
