@@ -175,11 +175,8 @@ std::vector<Attempt> readAttempts(const std::vector<Bytes> &records, const std::
                 "a frame that is not the start of the record sent or of the next one");
         require(!attempts.empty() || record == 0, "the first record sent is not the kit's first");
         size_t sent = 0;
-        while (sent < expected[record].size() && at < frames.size()) {
+        for (; sent < expected[record].size() && at < frames.size(); ++sent, ++at)
             require(frames[at] == expected[record][sent], "a record's frames out of order or altered");
-            ++sent;
-            ++at;
-        }
         attempts.push_back({record, sent == expected[record].size()});
         require(attempts.back().whole || at == frames.size(), "a record cut short before the last attempt");
     }
