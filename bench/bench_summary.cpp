@@ -80,9 +80,8 @@ std::string format(const char *pattern, double value) {
 void updateRows(Table &table, const std::vector<Run> &runs) {
     const Run *update = find(runs, "BM_UpdateAgainstFloor");
     if (table.present(update, "update against the device model (real time)")) {
-        double frames = counter(*update, "frames");
         table.row("update: wall time", format("%.3f s", counter(*update, "wall_s")));
-        table.row("update: protocol floor (" + format("%.0f", frames) + " frames x 10 ms)",
+        table.row("update: protocol floor (" + format("%.0f", counter(*update, "frames")) + " frames x 10 ms)",
                   format("%.3f s", counter(*update, "floor_s")));
         double ratio = counter(*update, "ratio");
         table.row("update: wall / floor", format("%.4f", ratio), "<= 1.01", ratio <= 1.01);

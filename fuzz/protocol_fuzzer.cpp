@@ -131,14 +131,11 @@ bool endsWith(const std::string &text, const std::string &tail) {
 // The hex text of each frame a record goes out in.
 std::vector<std::string> recordFrames(const Bytes &record) {
     std::vector<std::string> frames;
-    for (size_t at = 0; at < record.size(); at += wire::kitBytesPerFrame) {
-        std::string text;
-        char hex[2];
-        for (size_t i = at; i < record.size() && i < at + wire::kitBytesPerFrame; ++i) {
-            byteToHex(record[i], hex);
-            text.append(hex, 2);
-        }
-        frames.push_back(text);
+    char hex[2];
+    for (size_t i = 0; i < record.size(); ++i) {
+        if (i % wire::kitBytesPerFrame == 0) frames.emplace_back();
+        byteToHex(record[i], hex);
+        frames.back().append(hex, 2);
     }
     return frames;
 }
@@ -175,11 +172,8 @@ std::vector<Attempt> readAttempts(const std::vector<Bytes> &records, const std::
                 "a frame that is not the start of the record sent or of the next one");
         require(!attempts.empty() || record == 0, "the first record sent is not the kit's first");
         size_t sent = 0;
-        while (sent < expected[record].size() && at < frames.size()) {
+        for (; sent < expected[record].size() && at < frames.size(); ++sent, ++at)
             require(frames[at] == expected[record][sent], "a record's frames out of order or altered");
-            ++sent;
-            ++at;
-        }
         attempts.push_back({record, sent == expected[record].size()});
         require(attempts.back().whole || at == frames.size(), "a record cut short before the last attempt");
     }

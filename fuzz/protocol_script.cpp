@@ -93,12 +93,9 @@ bool verdictsInTime(const device::Faults &faults) {
 Script readScript(FuzzedDataProvider &in) {
     Script script;
     // Five bytes at least: the one payload byte tells the records apart.
-    int records = in.ConsumeIntegralInRange<int>(0, maxRecords);
-    for (int i = 0; i < records; ++i) {
-        uint16_t size = in.ConsumeIntegralInRange<uint16_t>(5, maxRecordSize);
-        Bytes record = testkit::makeRecord(size, static_cast<uint32_t>(i + 1));
-        script.kit.insert(script.kit.end(), record.begin(), record.end());
-    }
+    std::vector<uint16_t> sizes(size_t(in.ConsumeIntegralInRange<int>(0, maxRecords)));
+    for (uint16_t &size : sizes) size = in.ConsumeIntegralInRange<uint16_t>(5, maxRecordSize);
+    script.kit = testkit::makeKit(sizes);
     // A damaged kit: a byte changed, or the text cut short.
     int damage = in.ConsumeIntegralInRange<int>(0, 7);
     if (damage == 0 && !script.kit.empty()) {
@@ -140,15 +137,12 @@ Script readScript(FuzzedDataProvider &in) {
 
     script.stillPlaying = in.ConsumeIntegralInRange<int>(0, 3);
     for (int i = in.ConsumeIntegralInRange<int>(0, 4); i > 0; --i) {
-        Injection injection;
-        injection.afterFrame = in.ConsumeIntegralInRange<uint32_t>(1, 40);
-        injection.delayMs = pickDelay(in);
-        injection.bytes = pickMessage(in);
+        // A braced list is read left to right, as the corpus needs.
+        Injection injection{in.ConsumeIntegralInRange<uint32_t>(1, 40), pickDelay(in), pickMessage(in)};
         // A burst: the same message several times, a millisecond apart.
-        int copies = in.ConsumeIntegralInRange<int>(1, 4);
-        for (int c = 0; c < copies; ++c) {
+        for (int copies = in.ConsumeIntegralInRange<int>(1, 4); copies > 0; --copies) {
             script.injections.push_back(injection);
-            injection.delayMs++;
+            ++injection.delayMs;
         }
         if (looksLikeReply(injection.bytes)) script.inStep = false;
     }

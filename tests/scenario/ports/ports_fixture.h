@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -13,16 +12,16 @@
 #include "midi/reply_mailbox.h"
 #include "platform/sim/sim_host.h"
 #include "support/scenario_case.h"
+#include "support/stdout_capture.h"
 
 using testkit::caseName;
 
 // What the program printed while f ran, byte for byte.
 template <class F>
 std::string capturedStdout(F f) {
-    std::fflush(stdout);
-    ::testing::internal::CaptureStdout();
+    testkit::StdoutCapture capture;
     f();
-    return ::testing::internal::GetCapturedStdout();
+    return capture.finish();
 }
 
 // What a test starts with: a bare host, or the usual machine (one USB device

@@ -74,8 +74,7 @@ const ScenarioCase transferCases[] = {
     {"lateRejectionTakenForResend", kit3, faultText("verdicts=20,late-reply=1:515,no-reply=2"),
      line('-', 0) + line('-', 0) + expected::crcError + transfer3, 561, 7, 51},
     // A reply lost after the box wrote the record: the resend is not written twice.
-    {"lostReplyAfterWrite", kit3, faultText("no-reply=2"),
-     line('-', 0) + line('-', 45) + line('-', 45) + line('\\', 92) + expected::done + expected::success, 561, 7, 51},
+    {"lostReplyAfterWrite", kit3, faultText("no-reply=2"), line('-', 0) + line('-', 45) + rest3, 561, 7, 51},
 
     // Replies that are not replies count as none.
     {"startByteOnly", kit3, [](Faults &f) { f.recordReplies[1].form = ReplyForm::startByteOnly; },
