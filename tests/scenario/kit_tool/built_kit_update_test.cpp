@@ -10,6 +10,8 @@ struct BuiltKit {
     size_t firmwareSize;
     size_t payloadSize;
 };
+// The row's name, not its bytes (a pointer among them), in the test's name.
+void PrintTo(const BuiltKit &row, std::ostream *out) { *out << row.name; }
 
 class BuiltKitUpdate : public testing::TestWithParam<BuiltKit> {};
 
