@@ -5,6 +5,7 @@
 // calling convention, and the program's callback (stdcall) is reached through
 // a relay that the host calls its own way.
 #include <cstdio>
+#include <mutex>
 
 #include "device_model.h"
 #include "double_config.h"
