@@ -7,7 +7,8 @@
 #
 #   vm_prepare    installs QEMU and busybox, fetches Debian's kernel package
 #                 (unpacked into build-vm/, never installed) and builds the
-#                 initramfs; does nothing when the cache is current
+#                 initramfs (nothing of it when the cache is current), then
+#                 chooses the accelerator and says which, and why
 #   vm_run [--modules "MOD ..."] [--timeout SECONDS] -- COMMAND [ARG...]
 #                 boots, loads the modules (with what they depend on), runs
 #                 COMMAND as root in a fresh temporary folder (writable), with
@@ -15,8 +16,17 @@
 #                 LANG=C.UTF-8 in its environment. Its output comes back once
 #                 it has ended; the exit status is COMMAND's, 124 when the
 #                 timeout (default 600 s, boot included) ended it, 125 when
-#                 the VM failed (its console log then goes to standard error);
-#                 a boot that does not reach COMMAND is tried once more
+#                 the VM failed (its console and QEMU's log then go to
+#                 standard error); a boot that does not reach COMMAND within
+#                 vm_boot_limit seconds is tried once more
+#
+# The accelerator is chosen by trying it: KVM only once a guest has reached
+# its command under it since this machine booted, TCG otherwise. A /dev/kvm
+# proves nothing: under nested virtualisation KVM may stop every guest at its
+# first unusual instruction ("KVM internal error"), with QEMU still running.
+# vm_prepare makes the trial and says what it found; a KVM boot that fails
+# later gives way to TCG at once, for good. TARNWICK_VM_ACCEL=kvm or tcg forces
+# one, without trial or fallback.
 #
 # Inside, /proc, /sys, the guest's /dev, and tmpfs on /tmp and /dev/shm are
 # mounted over the shared root; everything else but the folder is read-only,
@@ -26,8 +36,13 @@
 # happens, and ends on its own once the timeout has passed.
 
 vm_dir=${repo_root:?source lib/common.sh first}/build-vm
-# Seconds from starting QEMU to the command: 3 to 9 when idle or loaded.
-vm_boot_limit=${vm_boot_limit:-240}
+# Seconds from starting QEMU to the command: 3 to 9 under TCG when idle or
+# loaded, 1 to 3 under KVM.
+vm_boot_limit=${vm_boot_limit:-60}
+vm_kvm_boot_limit=20
+# What the trial found, for this boot of the machine: "BOOT_ID ACCEL REASON".
+vm_accel_file=$vm_dir/accelerator
+vm_kvm_device=/dev/kvm
 
 # The script the guest's kernel starts: modules for 9p, the shared folders,
 # the chroot, the command, its exit status, power off. Reads what to do from
@@ -89,7 +104,48 @@ vm_prepare() {
   (
     flock -w 900 9 || { echo "vm: build-vm/ stayed locked for 15 minutes" >&2; exit 1; }
     vm_prepare_cache
-  ) 9>"$vm_dir/lock"
+  ) 9>"$vm_dir/lock" || return 1
+  vm_choose_accelerator
+}
+
+# vm_accelerator: the accelerator of the next boot, vm_accel (kvm or tcg), and
+# why, vm_accel_reason: "untried" while KVM is still to show that it runs a
+# guest here.
+vm_accelerator() {
+  local boot_id remembered_boot
+  case ${TARNWICK_VM_ACCEL:-} in
+  kvm | tcg) vm_accel=$TARNWICK_VM_ACCEL vm_accel_reason="forced by TARNWICK_VM_ACCEL"; return 0 ;;
+  '') ;;
+  *) echo "vm: TARNWICK_VM_ACCEL is kvm or tcg, not '$TARNWICK_VM_ACCEL'" >&2; return 1 ;;
+  esac
+  boot_id=$(cat /proc/sys/kernel/random/boot_id)
+  if [ -f "$vm_accel_file" ] && read -r remembered_boot vm_accel vm_accel_reason <"$vm_accel_file" &&
+    [ "$remembered_boot" = "$boot_id" ]; then
+    return 0
+  fi
+  if [ -w "$vm_kvm_device" ]; then
+    vm_accel=kvm vm_accel_reason=untried
+  else
+    vm_accel=tcg vm_accel_reason="no $vm_kvm_device to open"
+  fi
+}
+
+# vm_remember_accelerator: keeps vm_accel and its reason for the later boots
+# of this machine's boot.
+vm_remember_accelerator() {
+  echo "$(cat /proc/sys/kernel/random/boot_id) $vm_accel $vm_accel_reason" >"$vm_accel_file.new" &&
+    mv "$vm_accel_file.new" "$vm_accel_file"
+}
+
+# vm_choose_accelerator: the trial boot where KVM is untried, then one line
+# saying which accelerator the boots use, and why.
+vm_choose_accelerator() {
+  vm_accelerator || return 1
+  if [ "$vm_accel_reason" = untried ]; then
+    logged "$vm_dir/trial.log" vm_run --timeout 300 -- true || return 1
+    vm_accelerator
+  fi
+  echo "vm: accelerator $vm_accel ($vm_accel_reason)"
 }
 
 vm_prepare_cache() {
@@ -159,8 +215,8 @@ vm_build_initramfs() {
 }
 
 vm_run() (
-  local modules='' timeout=600 share control qemu_pid='' qemu_status caller=$$ started attempt
-  local accel=(-accel tcg -cpu Haswell-v4) virtfs=security_model=none,multidevs=remap
+  local modules='' timeout=600 share control qemu_pid='' qemu_status caller=$$ started boot=1 accel failure
+  local virtfs=security_model=none,multidevs=remap
   while [ $# -gt 0 ]; do
     case $1 in
     --modules) modules=$2; shift 2 ;;
@@ -173,6 +229,7 @@ vm_run() (
   exec 9<>"$vm_dir/lock" || exit 125
   flock -s -w 900 9 || { echo "vm_run: build-vm/ stayed locked for 15 minutes" >&2; exit 125; }
   [ -f "$vm_dir/initramfs.stamp" ] || { echo "vm_run: run vm_prepare first" >&2; exit 125; }
+  vm_accelerator || exit 125
 
   control=$(mktemp -d /tmp/tarnwick-vm.XXXXXX)
   share=$(mktemp -d /tmp/tarnwick-vm-share.XXXXXX)
@@ -185,14 +242,16 @@ vm_run() (
     >"$control/settings"
   printf 'cd %q && exec' "$share" >"$control/command"
   printf ' %q' "$@" >>"$control/command"
-  [ -w /dev/kvm ] && accel=(-accel kvm -cpu host)
 
-  # A boot that does not reach the command in vm_boot_limit seconds (once
-  # seen on a busy machine: no output at all, however long it was given) is
-  # the VM's failure, not the command's: said so, and booted once more.
-  for attempt in 1 2; do
+  # A boot that does not reach the command is the VM's failure, not the
+  # command's. Under KVM it is KVM's: TCG takes over. Under TCG (once seen on
+  # a busy machine: no output at all, however long it was given) it is said
+  # so and booted once more; a QEMU that ended is not.
+  while :; do
     rm -f "$control"/started "$control"/console.log
     started=$SECONDS
+    accel=(-accel tcg -cpu Haswell-v4)
+    [ "$vm_accel" = kvm ] && accel=(-accel kvm -cpu host)
     # "quiet": an emulated serial port takes seconds for the boot messages.
     timeout -k 5 "$timeout" qemu-system-x86_64 -nodefaults -no-user-config -no-reboot "${accel[@]}" \
       -m 2048 -smp 2 -display none -monitor none -serial "file:$control/console.log" \
@@ -202,20 +261,31 @@ vm_run() (
       -virtfs "local,path=$share,mount_tag=share,$virtfs" \
       </dev/null >"$control/qemu.log" 2>&1 &
     qemu_pid=$!
-    # Polled rather than waited for, so that a caller that was killed takes
-    # the VM with it.
-    while kill -0 "$qemu_pid" 2>/dev/null && kill -0 "$caller" 2>/dev/null; do
-      [ -e "$control/started" ] || [ $((SECONDS - started)) -lt "$vm_boot_limit" ] || break
-      sleep 0.1
-    done
-    kill -0 "$caller" 2>/dev/null || exit 125
-    if [ -e "$control/started" ] || ! kill -0 "$qemu_pid" 2>/dev/null; then break; fi
+    vm_await_command "$qemu_pid" "$control" "$vm_accel" "$caller"
+    case $? in 0) break ;; 2) exit 125 ;; esac
+    if [ "$vm_accel" = kvm ] && [ -z "${TARNWICK_VM_ACCEL:-}" ]; then
+      stop_process "$qemu_pid"
+      qemu_pid=
+      vm_accel=tcg vm_accel_reason=$failure
+      [ "${failure#KVM }" != "$failure" ] || vm_accel_reason="under KVM, $failure"
+      vm_remember_accelerator
+      echo "vm: accelerator tcg ($vm_accel_reason)" >&2
+      continue
+    fi
+    # A QEMU that ended on its own is the VM's failure below, with its status.
+    kill -0 "$qemu_pid" 2>/dev/null || break
     stop_process "$qemu_pid"
     qemu_pid=
-    echo "vm_run: the VM did not reach the command in $vm_boot_limit s (boot $attempt of 2); its console:" >&2
-    tail -n 20 "$control/console.log" >&2 2>/dev/null
-    [ "$attempt" -eq 1 ] || exit 125
+    echo "vm_run: the VM did not reach the command in $((SECONDS - started)) s ($failure; boot $boot of 2," \
+      "$vm_accel); the end of its console and QEMU's log:" >&2
+    tail -n 20 "$control/console.log" "$control/qemu.log" >&2 2>/dev/null
+    [ "$boot" -eq 1 ] || exit 125
+    boot=2
   done
+  if [ "$vm_accel_reason" = untried ]; then
+    vm_accel_reason="a guest reached its command under KVM in $((SECONDS - started)) s"
+    vm_remember_accelerator
+  fi
   qemu_status=0
   wait "$qemu_pid" || qemu_status=$?
   qemu_pid=
@@ -233,3 +303,31 @@ vm_run() (
   cat "$control/console.log" "$control/qemu.log" >&2 2>/dev/null
   exit 125
 )
+
+# vm_await_command PID CONTROL ACCELERATOR CALLER: true once the guest has started
+# the command; false when the boot failed, with failure saying how. Polled
+# rather than waited for, so that a caller that was killed takes the VM with
+# it (status 2). Under KVM, QEMU's own report of a stopped guest ends the wait
+# at once: QEMU itself runs on.
+vm_await_command() {
+  local pid=$1 control=$2 kind=$3 caller=$4 limit=$vm_boot_limit since=$SECONDS report
+  [ "$kind" = kvm ] && limit=$vm_kvm_boot_limit
+  while [ ! -e "$control/started" ]; do
+    kill -0 "$caller" 2>/dev/null || return 2
+    if ! kill -0 "$pid" 2>/dev/null; then
+      [ -e "$control/started" ] && return 0
+      report=$(grep -m 1 -i 'kvm' "$control/qemu.log")
+      failure="QEMU ended before the command${report:+: $report}"
+      return 1
+    fi
+    if [ "$kind" = kvm ] && report=$(grep -m 1 'KVM internal error' "$control/qemu.log"); then
+      failure="KVM stopped the guest: $report"
+      return 1
+    fi
+    if [ $((SECONDS - since)) -ge "$limit" ]; then
+      failure="no command within $limit s"
+      return 1
+    fi
+    sleep 0.1
+  done
+}
