@@ -1,5 +1,5 @@
-// Where the box meets the updater: two virtual ports on a MIDI system, or a
-// kernel raw MIDI device. Frames that arrive go to the inbox the ports were
+// Where the box meets the updater: two virtual ports on a MIDI system, a
+// kernel raw MIDI device, or a USB device port. Frames that arrive go to the inbox the ports were
 // opened with; answers go out from the main thread.
 #pragma once
 
@@ -17,7 +17,13 @@ class BoxPorts {
     // Why no frame can arrive any more; empty while frames can.
     virtual std::string failure() const { return ""; }
 
-    // "ALSA", "JACK" or "raw MIDI", and the names other programs see the ports by.
+    // Off the bus, as a pulled cable, and on it again: a USB device only.
+    // plugIn() throws std::runtime_error when the device cannot come back.
+    virtual bool canUnplug() const { return false; }
+    virtual void unplug() {}
+    virtual void plugIn() {}
+
+    // "ALSA", "JACK", "raw MIDI" or "USB (controller)", and the names other programs see the ports by.
     const std::string &systemName() const { return systemName_; }
     const std::string &inPortName() const { return inPortName_; }
     const std::string &outPortName() const { return outPortName_; }

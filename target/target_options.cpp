@@ -53,7 +53,7 @@ void setFaults(device::Faults &faults, const char *key, const std::vector<std::s
 int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
     CLI::App app{
         "A virtual Tarnwick Box: answers tarnwick-update over virtual MIDI ports, on the ALSA sequencer or a "
-        "running JACK server, with the faults chosen below. Reply codes are hexadecimal (1A or 0x1A); attempt "
+        "running JACK server, or as a USB MIDI device, with the faults chosen below. Reply codes are hexadecimal (1A or 0x1A); attempt "
         "numbers count from 1, resends included. Ends on Ctrl-C or SIGTERM with a summary.",
         "tarnwick-target"};
     app.footer(
@@ -70,10 +70,26 @@ int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
         app.add_option("--api", api, "MIDI system: alsa, jack, or auto (ALSA where its sequencer opens, else JACK)")
             ->check(CLI::IsMember({"auto", "alsa", "jack"}))
             ->capture_default_str();
-    app.add_option("--rawmidi", options.rawMidiDevice,
-                   "Speak through this kernel raw MIDI device (such as /dev/snd/midiC0D0) instead of virtual ports")
-        ->type_name("DEVICE")
-        ->excludes(apiOption);
+    CLI::Option *rawMidiOption =
+        app.add_option("--rawmidi", options.rawMidiDevice,
+                       "Speak through this kernel raw MIDI device (such as /dev/snd/midiC0D0) instead of virtual ports")
+            ->type_name("DEVICE")
+            ->excludes(apiOption);
+    CLI::Option *usbOption =
+        app.add_option("--usb-gadget", options.usbController,
+                       "Be a USB MIDI device (as root) on this USB device controller, or on the first one in "
+                       "/sys/class/udc; restarts (leaves the bus and comes back) after answering 77")
+            ->expected(0, 1)
+            ->type_name("[UDC]")
+            ->excludes(apiOption)
+            ->excludes(rawMidiOption);
+    uint32_t unplugAfter = 0;
+    CLI::Option *unplugOption =
+        app.add_option("--unplug-after", unplugAfter,
+                       "Leave the USB bus for good right after accepting this record, before its verdict (0: at "
+                       "the greeting, unanswered)")
+            ->type_name("K")
+            ->needs(usbOption);
     app.add_option("--name", options.name, "Product name of the ports (at most 40 characters, no colon)")
         ->capture_default_str();
     device::Faults &faults = options.faults;
@@ -127,6 +143,8 @@ int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
         setFaults(faults, "no-reply", noReply);
         setFaults(faults, "no-handshake-reply", noHandshakeReply);
         if (expectOption->count() > 0) options.expectSize = expectSize;
+        options.usbGadget = usbOption->count() > 0;
+        if (unplugOption->count() > 0) options.unplugAfter = unplugAfter;
     } catch (const std::invalid_argument &e) {
         std::cerr << "tarnwick-target: error: " << e.what() << "\nRun with --help for more information.\n";
         return exitUsage;

@@ -14,6 +14,13 @@ struct TargetOptions {
     MidiSystem system = MidiSystem::automatic;
     // A kernel raw MIDI device to speak through instead of virtual ports.
     std::string rawMidiDevice;
+    // A USB MIDI device on a USB device controller instead: the one named,
+    // or the first when the name is empty.
+    bool usbGadget = false;
+    std::string usbController;
+    // The USB device leaves the bus right after accepting this record, its
+    // verdict unsent (0: at the greeting, unanswered), and stays away.
+    std::optional<uint32_t> unplugAfter;
     std::string name = "Tarnwick Box";
     device::Faults faults;
     // What the image should come to; at most one of the two.

@@ -1,7 +1,9 @@
 // tarnwick-target: a virtual Tarnwick Box on a real MIDI system. It opens two
 // virtual ports (or a kernel raw MIDI device), hands every frame that arrives
 // to the device model, sends the model's answers when they are due, and
-// reports each event on standard output. Ctrl-C or SIGTERM ends it with a
+// reports each event on standard output. As a USB device it can also leave
+// the bus: for good after a chosen record, or for a moment after it answered
+// 77, as a device that restarts. Ctrl-C or SIGTERM ends it with a
 // summary of the image it received.
 //
 // Frames arrive on a thread of the ports' own; they are queued to the main
@@ -16,7 +18,9 @@
 #include <iostream>
 #include <memory>
 #include <stdexcept>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "device_model.h"
 #include "event_report.h"
@@ -27,7 +31,9 @@
 #include "raw_midi_port.h"
 #include "reply_scheduler.h"
 #include "target_options.h"
+#include "usb_gadget_ports.h"
 #include "virtual_ports.h"
+#include "base/wire_constants.h"
 
 namespace {
 
@@ -36,6 +42,11 @@ uint64_t millisecondsOf(TargetClock::time_point t) {
 }
 
 std::atomic<bool> stopRequested{false};
+
+// A device that restarts lets its last answer leave before it drops off the
+// bus, and is away for a moment before it enumerates again.
+const auto answerLeavesMs = std::chrono::milliseconds(200);
+const auto restartAwayMs = std::chrono::milliseconds(500);
 
 void onStopSignal(int) {
     stopRequested = true;
@@ -97,8 +108,9 @@ class EventLog {
 // The box at work until told to stop or its time is up.
 class Session {
   public:
-    Session(device::Model &model, BoxPorts &ports, FrameInbox &inbox, const EventLog &log)
-        : model_(model), ports_(ports), inbox_(inbox), log_(log) {}
+    Session(device::Model &model, BoxPorts &ports, FrameInbox &inbox, const EventLog &log,
+            std::optional<uint32_t> unplugAfter)
+        : model_(model), ports_(ports), inbox_(inbox), log_(log), unplugAfter_(unplugAfter) {}
 
     // False when the ports failed on the way.
     bool run(uint32_t timeoutSeconds) {
@@ -138,7 +150,35 @@ class Session {
         for (const std::string &text : describeFrame(model_.counters().frames, frame.bytes, result, before,
                                                      model_.counters(), model_.image().size()))
             log_.line(text, frame.arrival);
+        if (unplugDue(before, model_.counters())) return unplug();
         for (const device::Outgoing &message : result.messages) scheduler_.add(message, frame.arrival);
+    }
+
+    bool unplugDue(const device::Counters &before, const device::Counters &after) const {
+        if (!unplugAfter_ || unplugged_) return false;
+        if (*unplugAfter_ == 0) return after.handshakes > before.handshakes;
+        return before.recordsWritten < *unplugAfter_ && after.recordsWritten >= *unplugAfter_;
+    }
+
+    // Whatever the box still owed is lost with the cable.
+    void unplug() {
+        std::string lost = unsent();
+        scheduler_ = ReplyScheduler();
+        ports_.unplug();
+        unplugged_ = true;
+        log_.line("unplugged: off the USB bus, " +
+                  (*unplugAfter_ == 0 ? std::string("the greeting unanswered")
+                                      : "record " + std::to_string(*unplugAfter_) + "'s verdict unsent") +
+                  lost);
+    }
+
+    void restart() {
+        std::this_thread::sleep_for(answerLeavesMs);
+        ports_.unplug();
+        log_.line("restarting: off the USB bus");
+        std::this_thread::sleep_for(restartAwayMs);
+        ports_.plugIn();
+        log_.line("restarted: on the USB bus again");
     }
 
     void sendDue() {
@@ -150,6 +190,8 @@ class Session {
                           (sent ? " sent " + std::to_string(after) + " ms after its frame"
                                 : " not sent: the MIDI system refused it"),
                       now);
+            if (sent && ports_.canUnplug() && reply.bytes.size() > 1 && reply.bytes[1] == wire::codeUpdateComplete)
+                restart();
         }
     }
 
@@ -162,11 +204,14 @@ class Session {
     BoxPorts &ports_;
     FrameInbox &inbox_;
     const EventLog &log_;
+    std::optional<uint32_t> unplugAfter_;
+    bool unplugged_ = false;
     ReplyScheduler scheduler_;
 };
 
 std::unique_ptr<BoxPorts> openPorts(const TargetOptions &options, FrameInbox &inbox) {
     if (!options.rawMidiDevice.empty()) return std::unique_ptr<BoxPorts>(new RawMidiPort(options.rawMidiDevice, inbox));
+    if (options.usbGadget) return std::unique_ptr<BoxPorts>(new UsbGadgetPorts(options.name, options.usbController, inbox));
     return std::unique_ptr<BoxPorts>(new VirtualPorts(options.system, options.name, inbox));
 }
 
@@ -203,7 +248,7 @@ int main(int argc, char **argv) {
         device::Model model(options.faults);
         log.line("ready: \"" + options.name + "\" on " + ports->systemName() + ", frames to \"" + ports->inPortName() +
                  "\", replies from \"" + ports->outPortName() + "\"");
-        bool portsHeld = Session(model, *ports, inbox, log).run(options.timeoutSeconds);
+        bool portsHeld = Session(model, *ports, inbox, log, options.unplugAfter).run(options.timeoutSeconds);
         ports.reset();
 
         log.line(summaryLine(model.counters(), model.image(), expected));

@@ -5,8 +5,10 @@
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 export DEBIAN_FRONTEND=noninteractive
 
+# libusbgx's pkg-config file requires libconfig's, which its -dev package
+# does not bring.
 build_packages=(build-essential cmake ninja-build pkg-config librtmidi-dev libgtest-dev libgmock-dev libcli11-dev
-  jackd2 libjack-jackd2-dev)
+  jackd2 libjack-jackd2-dev libusbgx-dev libconfig-dev)
 # The native build's settings, in build-native, wherever a step builds there.
 native_options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_WERROR=ON)
 
