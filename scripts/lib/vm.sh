@@ -43,6 +43,10 @@ vm_kvm_boot_limit=20
 # What the trial found, for this boot of the machine: "BOOT_ID ACCEL REASON".
 vm_accel_file=$vm_dir/accelerator
 vm_kvm_device=/dev/kvm
+# A USB MIDI device on a virtual bus: the device's side (dummy_hcd's
+# controller, the gadget framework, its MIDI function) and the host's (the USB
+# MIDI driver, the sequencer's client for each MIDI card).
+vm_usb_midi_modules="dummy_hcd libcomposite usb_f_midi snd-usb-audio snd-seq-midi"
 
 # The script the guest's kernel starts: modules for 9p, the shared folders,
 # the chroot, the command, its exit status, power off. Reads what to do from
@@ -69,6 +73,8 @@ mount -o bind "$root$kernel_tree/lib/modules" /lib/modules || exit 1
 if [ -n "$modules" ]; then modprobe -a $modules || exit 1; fi
 mount -t proc proc $root/proc
 mount -t sysfs sysfs $root/sys
+# USB gadgets are made in configfs, which a desktop'"'"'s init mounts there.
+if grep -qw configfs /proc/filesystems; then mount -t configfs configfs $root/sys/kernel/config || exit 1; fi
 mount -t devtmpfs devtmpfs $root/dev
 mount -o bind,ro $root/tmp /host-tmp
 mount -t tmpfs -o mode=1777 tmpfs $root/tmp
