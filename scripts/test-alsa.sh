@@ -8,6 +8,9 @@
 #   twice) and without it;
 # - the same cases through a kernel raw MIDI device of snd-virmidi, which the
 #   updater finds as a kernel client's port, as it finds a real Tarnwick Box;
+# - the same cases with tarnwick-target a USB MIDI gadget on dummy_hcd, bound
+#   by snd-usb-audio as a plugged-in Tarnwick Box is, and the cases only USB
+#   makes: the cable pulled at the greeting and in the transfer;
 # - the demo, which must take its ALSA branch and end in success.
 # First the VM runner's own fallback: a KVM that stops the guest, as nested
 # KVM does, must give way to TCG within seconds.
@@ -97,6 +100,7 @@ kvm_gives_way
 in_vm "snd-seq snd-seq-dummy" alsa "${all_cases[@]}"
 in_vm "snd-seq" alsa clean crc_retry foreign_product
 in_vm "snd-seq snd-seq-dummy snd-virmidi" rawmidi "${all_cases[@]}"
+in_vm "snd-seq $vm_usb_midi_modules" usb "${all_cases[@]}" unplugged_before_greeting unplugged_in_transfer
 demo_in_vm
 
 checks_summary alsa

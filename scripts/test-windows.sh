@@ -3,13 +3,14 @@
 # DLL beyond the system's, packed into the Windows zip, and run under Wine
 # (tests/windows/wine_cases.sh): with no MIDI ports, with the stand-in
 # winmm.dll over the device model, and with Wine's own winmm over the ALSA
-# sequencer against tarnwick-target.
+# sequencer against tarnwick-target, on virtual ports and as a USB device.
 #
 # 32-bit Wine needs a kernel that runs 32-bit programs. Where this machine's
 # does, the first two groups run here; where it does not, or with
 # TARNWICK_WINDOWS_IN_VM=1, they run in the VM (scripts/lib/vm.sh), which runs
-# this machine's own Wine. The ALSA group always runs in the VM: it needs a
-# sequencer with no ports but the target's, never this machine's devices.
+# this machine's own Wine. The ALSA and USB groups always run in the VM: they
+# need a sequencer with no ports but the target's, never this machine's
+# devices, and the USB one a virtual bus.
 # Each VM boot creates a Wine prefix (minutes without KVM), so the groups
 # share one boot.
 set -euo pipefail
@@ -97,13 +98,13 @@ fi
 
 # --- runs under Wine ----------------------------------------------------------
 # wine_cases WHERE GROUP...: the groups here or ("vm") in one VM boot with the
-# sequencer alone, the output also kept for the count.
+# sequencer and the virtual USB bus, the output also kept for the count.
 wine_log=$work/wine.log
 wine_cases() {
   local where=$1 cases=("$cases_dir/wine_cases.sh" "$exe" "$double_dll" "$target")
   shift
   if [ "$where" = vm ]; then
-    vm_run --modules snd-seq --timeout 2400 -- bash "${cases[@]}" "$@"
+    vm_run --modules "snd-seq $vm_usb_midi_modules" --timeout 2400 -- bash "${cases[@]}" "$@"
   else
     bash "${cases[@]}" "$@"
   fi 2>&1 | tee -a "$wine_log"
@@ -111,15 +112,15 @@ wine_cases() {
 wine_status=0
 if [ "${TARNWICK_WINDOWS_IN_VM:-0}" = 1 ]; then
   echo "wine: every run in the VM (TARNWICK_WINDOWS_IN_VM=1)"
-  wine_cases vm no-ports stand-in alsa || wine_status=$?
+  wine_cases vm no-ports stand-in alsa usb || wine_status=$?
 elif /usr/lib/wine/wine --version >/dev/null 2>&1; then
   # Wine's 32-bit loader started: this kernel runs 32-bit programs.
-  echo "wine: on this machine (it runs 32-bit programs); the ALSA cases in the VM"
+  echo "wine: on this machine (it runs 32-bit programs); the ALSA and USB cases in the VM"
   wine_cases here no-ports stand-in || wine_status=$?
-  wine_cases vm alsa || wine_status=$?
+  wine_cases vm alsa usb || wine_status=$?
 else
   echo "wine: every run in the VM (this machine's kernel runs no 32-bit programs)"
-  wine_cases vm no-ports stand-in alsa || wine_status=$?
+  wine_cases vm no-ports stand-in alsa usb || wine_status=$?
 fi
 checks_from_log "$wine_log"
 if [ "$wine_status" -ne 0 ] && ! grep -q '^FAIL: ' "$wine_log"; then

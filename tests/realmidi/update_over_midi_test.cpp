@@ -7,8 +7,11 @@
 //   alsa     the ALSA sequencer, the target's ports being user clients;
 //   rawmidi  the ALSA sequencer, the target speaking through the kernel raw
 //            MIDI device of snd-virmidi whose client the updater takes first,
-//            as it takes a USB MIDI device's.
-// The last two need a kernel with those modules: scripts/test-alsa.sh runs
+//            as it takes a USB MIDI device's;
+//   usb      the ALSA sequencer, the target a USB MIDI gadget on dummy_hcd's
+//            controller, bound by the kernel's USB MIDI driver as a plugged-in
+//            Tarnwick Box is, and unpluggable.
+// The last three need a kernel with those modules: scripts/test-alsa.sh runs
 // this program in a VM for them.
 //
 // The updater numbers the ALSA sequencer's ports before JACK's. "Midi Through"
@@ -27,6 +30,7 @@
 #include <chrono>
 #include <fstream>
 #include <numeric>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -113,7 +117,7 @@ std::vector<std::string> childEnv(const TempFolder &work) {
 }
 
 // The target ends with status 0 keeping the whole kit, or with 1 keeping
-// nothing.
+// nothing, or the first keptRecords records.
 struct UpdateCase {
     std::string name;
     std::vector<std::string> targetArgs;
@@ -121,7 +125,8 @@ struct UpdateCase {
     std::string transfer;  // the updater's output between its port lines and its pause
     int targetStatus = 0;
     std::string targetErr = {};  // what the target writes to standard error
-    bool overJack = true;
+    std::vector<std::string> backends = {};  // where the case runs; empty: everywhere
+    std::optional<size_t> keptRecords = {};
 };
 // A failing case is named, not dumped byte by byte.
 void PrintTo(const UpdateCase &row, std::ostream *out) { *out << row.name; }
@@ -175,7 +180,19 @@ std::vector<UpdateCase> updateCases() {
         // Over JACK's dummy backend without real-time scheduling, one of its
         // 2,814 frames now and then arrives damaged on a busy machine, and the
         // resend that rightly follows changes the output: ALSA only.
-        {"largest_kit", {}, largest, linesFor(largest) + success, 0, "", false},
+        {"largest_kit", {}, largest, linesFor(largest) + success, 0, "", {"alsa", "rawmidi", "usb"}},
+        // The cable is pulled: at the greeting, which the updater repeats 19
+        // times in vain, and right after the second record was written, whose
+        // verdict never comes: the updater sends it 20 times.
+        {"unplugged_before_greeting", {"--unplug-after", "0"}, {24}, expected::notResponding, 1, "", {"usb"}},
+        {"unplugged_in_transfer",
+         {"--unplug-after", "2"},
+         three,
+         expected::line('-', 0) + expected::repeat(expected::line('-', 28), 20) + expected::notResponding,
+         1,
+         "",
+         {"usb"},
+         2},
     };
 }
 
@@ -189,6 +206,13 @@ std::string firstDifference(const std::string &want, const std::string &got) {
            testing::PrintToString(got.substr(std::min(from, got.size()), 320));
 }
 
+// The USB device as the host's driver shows it: a sequencer client named
+// after the product, the first one the updater meets.
+bool usbDeviceListed() {
+    std::vector<std::string> clients = otherAlsaClients();
+    return !clients.empty() && clients[0].find("\"Tarnwick Box\"") != std::string::npos;
+}
+
 class UpdateOverMidi : public testing::TestWithParam<UpdateCase> {};
 
 TEST_P(UpdateOverMidi, Runs) {
@@ -196,7 +220,6 @@ TEST_P(UpdateOverMidi, Runs) {
     std::vector<std::string> where;  // the target's options that put its ports there
     if (backend() == "jack") {
         if (PrivateJackServer::jackdPath().empty()) GTEST_SKIP() << "jackd is not installed (Debian package jackd2)";
-        if (!row.overJack) GTEST_SKIP() << "this case runs on ALSA only";
         where = {"--api", "jack"};
     } else if (backend() == "alsa") {
         if (access("/dev/snd/seq", W_OK) != 0)
@@ -205,9 +228,15 @@ TEST_P(UpdateOverMidi, Runs) {
     } else if (backend() == "rawmidi") {
         where = {"--rawmidi", firstVirmidiDevice()};
         if (where[1].empty()) GTEST_SKIP() << "the updater's first port here is not an snd-virmidi client's";
+    } else if (backend() == "usb") {
+        if (access("/sys/class/udc/dummy_udc.0", F_OK) != 0)
+            GTEST_SKIP() << "no dummy_hcd USB device controller here; scripts/test-alsa.sh runs these cases in a VM";
+        where = {"--usb-gadget", "dummy_udc.0"};
     } else {
         FAIL() << "unknown backend '" << backend() << "' in TARNWICK_REALMIDI_BACKEND";
     }
+    if (!row.backends.empty() && std::find(row.backends.begin(), row.backends.end(), backend()) == row.backends.end())
+        GTEST_SKIP() << "this case does not run over " << backend();
     if (backend() != "rawmidi" && !otherAlsaClients().empty())
         GTEST_SKIP() << "the ALSA sequencer has clients of its own, whose ports the updater would take first";
 
@@ -245,6 +274,9 @@ TEST_P(UpdateOverMidi, Runs) {
     }
     ASSERT_NE(work.read("target.out").find(" ready: "), std::string::npos)
         << "tarnwick-target did not get ready: " << work.read("target.err") << work.read("target.out");
+    for (int tries = 0; backend() == "usb" && tries < 300 && !usbDeviceListed(); ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(backend() != "usb" || usbDeviceListed()) << "the host did not list the USB device first";
 
     ChildRun updater = childRun({TARNWICK_UPDATE_PATH}, childEnv(work), work.file("run"));
     updater.timeoutMs = 240000;
@@ -255,11 +287,17 @@ TEST_P(UpdateOverMidi, Runs) {
     std::string want = opening() + row.transfer + expected::pause;
     EXPECT_TRUE(run.out == want) << firstDifference(want, run.out);
     EXPECT_EQ(run.err, "");
-    std::string kept = row.targetStatus == 0 ? std::string(kit.begin(), kit.end()) : "";
+    testkit::Bytes keptKit =
+        row.keptRecords ? testkit::makeKit({row.sizes.begin(), row.sizes.begin() + *row.keptRecords}) : kit;
+    std::string kept = row.targetStatus == 0 || row.keptRecords ? std::string(keptKit.begin(), keptKit.end()) : "";
     EXPECT_TRUE(access(work.file("image.bin").c_str(), F_OK) == 0 && work.read("image.bin") == kept)
         << "the target kept " << work.read("image.bin").size() << " bytes, not the " << kept.size() << " expected";
     EXPECT_EQ(targetStatus, row.targetStatus);
     EXPECT_EQ(work.read("target.err"), row.targetErr);
+    // A USB device that answered 77 restarts: off the bus and on it again.
+    if (backend() == "usb" && row.transfer.find(expected::restarted) != std::string::npos) {
+        EXPECT_NE(work.read("target.out").find("restarted: on the USB bus again"), std::string::npos);
+    }
     if (HasFailure()) std::cout << "--- tarnwick-target's report:\n" << work.read("target.out");
 }
 

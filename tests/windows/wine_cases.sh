@@ -17,6 +17,9 @@
 #   alsa      Wine's own winmm over the ALSA sequencer, TARGET
 #             (tarnwick-target) as the box. Needs /dev/snd/seq without
 #             "Midi Through", whose ports Wine lists as ordinary ones.
+#   usb       the same, TARGET a USB MIDI device on dummy_hcd's controller
+#             that the kernel's USB MIDI driver binds, as a plugged-in box.
+#             Needs the modules of the USB cases in scripts/test-alsa.sh.
 #
 # One line per check, "PASS: ..." or "FAIL: ..."; exit status 1 when any failed.
 set -uo pipefail
@@ -73,10 +76,12 @@ wineserver -p
 # run_case NAME PROGRAM KIT KIT_NAME [VAR=VALUE...]: one run of PROGRAM with
 # the given environment in a fresh folder that holds the kit as KIT_NAME (no
 # kit when KIT is "-", an empty folder of that name when it is "/"), its
-# output compared with expected/NAME.out; an ALSA case, alsa-NAME, expects
-# the same as its stand-in twin. False when the run or the comparison failed.
+# output compared with expected/NAME.out; a case over the ALSA sequencer,
+# alsa-NAME or usb-NAME, expects the same as its stand-in twin where it has
+# one. False when the run or the comparison failed.
 run_case() {
   local name=$1 program=$2 kit=$3 kit_name=$4 expected_name=${1#alsa-}
+  expected_name=${expected_name#usb-}
   shift 4
   local expected=$cases_dir/expected/$expected_name.out dir=$work/$name out=$work/$name.out err=$work/$name.err
   mkdir "$dir"
@@ -101,10 +106,11 @@ run_case() {
 }
 
 # The images a box may end with, IMAGE.image: "kit", the bytes the kit's
-# hexadecimal text stands for, or "empty".
+# hexadecimal text stands for, "two-records", its first 50, or "empty".
 : >"$work/empty.image"
 # shellcheck disable=SC2059 # the format is the byte's escape
 for byte in $(tr -cs '0-9A-Fa-f' ' ' <"$cases_dir/kits/$midi_kit"); do printf "\\x$byte"; done >"$work/kit.image"
+head -c 50 "$work/kit.image" >"$work/two-records.image"
 
 # stand_in_case NAME PORTS FAULTS IMAGE COUNTERS: the program and the stand-in
 # winmm, with the kit as Tarnwick_Box.kit; PORTS and FAULTS as
@@ -128,15 +134,21 @@ stand_in_case() {
 
 # alsa_case NAME TARGET_OPTIONS IMAGE TARGET_STATUS: the unchanged
 # program under Wine's own winmm, tarnwick-target on the ALSA sequencer with
-# the kit and these options. Besides the output: the image the target saved,
-# its exit status once stopped, and nothing on its standard error.
+# the kit and these options, as a USB device for a usb-NAME. Besides the
+# output: the image the target saved, its exit status once stopped, and
+# nothing on its standard error.
 alsa_case() {
-  local name=$1 image=$3 target_status=$4 report=$work/$1.target options
+  local name=$1 image=$3 target_status=$4 report=$work/$1.target options where=(--api alsa)
   read -ra options <<<"$2"
-  if ! target_start "$report" "$target" --api alsa --kit "$cases_dir/kits/$midi_kit" --save "$report.image" \
+  [ "${name#usb-}" = "$name" ] || where=(--usb-gadget dummy_udc.0)
+  if ! target_start "$report" "$target" "${where[@]}" --kit "$cases_dir/kits/$midi_kit" --save "$report.image" \
     --timeout 600 "${options[@]}"; then
     fail "$name: tarnwick-target did not get ready: $(cat "$report.err")"
     return 0
+  fi
+  # The host's driver lists a USB device once it has enumerated it.
+  if [ "${where[0]}" = --usb-gadget ] && ! wait_until "$target_pid" 300 grep -qs '"Tarnwick Box"' /proc/asound/seq/clients; then
+    fail "$name: the host did not list the USB device"
   fi
   run_case "$name" "$exe" "$midi_kit" Tarnwick_Box.kit WINEDLLOVERRIDES="$base_overrides"
   target_stop
@@ -183,6 +195,13 @@ for group in "$@"; do
     alsa_case alsa-clean-update "" kit 0
     alsa_case alsa-crc-retry "--verdicts 20" kit 0
     alsa_case alsa-foreign-product "--handshake-code 42" empty 1
+    ;;
+  usb)
+    echo "-- Wine's own winmm over the ALSA sequencer, tarnwick-target a USB MIDI device"
+    alsa_case usb-clean-update "" kit 0
+    alsa_case usb-crc-retry "--verdicts 20" kit 0
+    # The cable pulled right after the second record was written.
+    alsa_case usb-unplugged-in-transfer "--unplug-after 2" two-records 1
     ;;
   *)
     fail "unknown group $group"
