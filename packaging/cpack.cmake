@@ -1,8 +1,9 @@
 # The packages for users, made by cpack in a build folder:
 # - Linux: a Debian package of the installed programs and the README, with
 #   its run-time dependencies found by dpkg-shlibdeps (from dpkg-dev);
-# - Windows (the MinGW cross build): a zip of tarnwick-update.exe and
-#   HOW-TO-UPDATE.txt in one folder, the exe exactly as built and tested.
+# - Windows (the MinGW cross build): a zip of tarnwick-update.exe,
+#   HOW-TO-UPDATE.txt and LICENSE.txt in one folder, the exe exactly as built
+#   and tested.
 set(CPACK_PACKAGE_NAME tarnwick)
 set(CPACK_PACKAGE_VENDOR "Tarnwick Box maintainers")
 set(CPACK_PACKAGE_CONTACT "Tarnwick Box maintainers")
