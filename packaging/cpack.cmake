@@ -1,11 +1,14 @@
 # The packages for users, made by cpack in a build folder:
-# - Linux: a Debian package of the installed programs and the README, with
-#   its run-time dependencies found by dpkg-shlibdeps (from dpkg-dev);
-# - Windows (the MinGW cross build): a zip of tarnwick-update.exe and
-#   HOW-TO-UPDATE.txt in one folder, the exe exactly as built and tested.
+# - Linux: a Debian package of the installed programs and their documentation
+#   (packaging/debian/docs.cmake), with its run-time dependencies found by
+#   dpkg-shlibdeps (from dpkg-dev);
+# - Windows (the MinGW cross build): a zip of tarnwick-update.exe,
+#   HOW-TO-UPDATE.txt and LICENSE.txt in one folder, the exe exactly as built
+#   and tested.
 set(CPACK_PACKAGE_NAME tarnwick)
-set(CPACK_PACKAGE_VENDOR "Tarnwick Box maintainers")
-set(CPACK_PACKAGE_CONTACT "Tarnwick Box maintainers")
+# The Debian package's maintainer: a name and an address, as Debian wants it.
+set(CPACK_PACKAGE_VENDOR "Tarnwick Box updater authors")
+set(CPACK_PACKAGE_CONTACT "Tarnwick Box updater authors <tarnwick@example.org>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware updater for the Tarnwick Box USB MIDI device")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})

@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
-# The Debian package: built by cpack from a release build, its contents and
-# dependencies checked, installed on this machine with apt-get (which brings
-# in what it depends on), its tarnwick-update run in a fresh folder without a
-# kit and its tools asked for their help, then removed again. The Windows zip
-# is checked by test-windows.sh.
+# The Debian package: its manual pages rendered without a warning, built by
+# cpack from a release build, its contents and dependencies checked, passed by
+# lintian, installed on this machine with apt-get (which brings in what it
+# depends on), its tarnwick-update run in a fresh folder without a kit, its
+# tools asked for their help and its manual pages found by man, then removed
+# again. The Windows zip is checked by test-windows.sh.
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR source=lib/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
-# dpkg-shlibdeps, which finds the package's run-time dependencies, is in dpkg-dev.
-ensure_packages "${build_packages[@]}" dpkg-dev
+# dpkg-shlibdeps, which finds the package's run-time dependencies, is in
+# dpkg-dev; man-db brings man and groff.
+ensure_packages "${build_packages[@]}" dpkg-dev lintian mandoc man-db
+
+# --- manual pages: both formatters, every warning ------------------------------
+pages=(tarnwick-update tarnwick-kit tarnwick-target)
+for page in "${pages[@]}"; do
+  source_page=$repo_root/doc/man/$page.1
+  warnings=$({ mandoc -T lint "$source_page"; groff -man -ww -z "$source_page"; } 2>&1 || echo "(status $?)")
+  check_equal "$page.1: mandoc -T lint and groff -ww find nothing to warn of" "$warnings" ""
+done
 
 build_dir=$repo_root/build-packages
 quiet_step "build: build-packages" cmake_build "$build_dir" "" -DCMAKE_BUILD_TYPE=Release -DTARNWICK_WERROR=ON \
@@ -27,14 +37,36 @@ package=$(dpkg-deb -f "$deb" Package)
 echo "package: $(basename "$deb")"
 installed() { dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; }
 
-# --- contents: the three programs, the README, nothing else -------------------
+# --- contents: the programs, their pages and documentation, nothing else -----
 dpkg-deb -c "$deb"
 programs=(tarnwick-update tarnwick-target tarnwick-kit)
-expected=$({ printf './usr/bin/%s\n' "${programs[@]}"; echo ./usr/share/doc/tarnwick/README.md; } | sort | paste -sd' ')
+doc=./usr/share/doc/tarnwick
+expected=$({
+  printf './usr/bin/%s\n' "${programs[@]}"
+  printf './usr/share/man/man1/%s.1.gz\n' "${pages[@]}"
+  printf '%s\n' "$doc/README.md" "$doc/changelog.gz" "$doc/copyright"
+} | sort | paste -sd' ')
 holds=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort | paste -sd' ')
 check_equal "the package holds $expected" "$holds" "$expected"
-check "the package's README.md is the repository's" \
-  cmp -s <(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/tarnwick/README.md) "$repo_root/README.md"
+# packaged SOURCE: a file of the package, uncompressed when it is a .gz.
+packaged() {
+  dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "$1" | if [[ $1 == *.gz ]]; then gzip -dc; else cat; fi
+}
+declare -A sources=(["$doc/README.md"]=README.md ["$doc/changelog.gz"]=packaging/debian/changelog)
+for page in "${pages[@]}"; do sources["./usr/share/man/man1/$page.1.gz"]=doc/man/$page.1; done
+for file in "${!sources[@]}"; do
+  check "the package's ${file#./} is the repository's ${sources[$file]}" \
+    cmp -s <(packaged "$file") "$repo_root/${sources[$file]}"
+done
+
+# --- lintian: no error, no warning ----------------------------------------------
+# Its tags go to standard output; standard error may say it runs as root.
+if lintian "$deb" >"$build_dir/lintian.out" 2>"$build_dir/lintian.err" && [ ! -s "$build_dir/lintian.out" ]; then
+  pass "lintian finds nothing to report"
+else
+  fail "lintian reports:"
+  sed 's/^/    /' "$build_dir/lintian.out" "$build_dir/lintian.err"
+fi
 
 # --- dependencies: found by dpkg-shlibdeps --------------------------------------
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -91,6 +123,11 @@ for tool in "${programs[@]:1}"; do
   check "the installed $tool --help exits 0" starts "$tool"
   version=$(timeout -k 5 30 "/usr/bin/$tool" --version </dev/null 2>&1) || version="(exit status $?) $version"
   check_equal "the installed $tool --version says the package's version" "$version" "$tool $package_version"
+done
+
+# man finds each page where the package put it.
+for page in "${pages[@]}"; do
+  check_equal "man -w finds $page(1)" "$(man -w 1 "$page" 2>&1 || true)" "/usr/share/man/man1/$page.1.gz"
 done
 
 removed() { apt_get remove -y -qq "$package" </dev/null >/dev/null && [ ! -e /usr/bin/tarnwick-update ]; }

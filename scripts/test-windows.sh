@@ -74,8 +74,8 @@ else
 fi
 
 # --- the Windows zip ----------------------------------------------------------
-# One folder holding the tested exe, byte for byte, and the how-to with
-# Windows line ends; nothing else (the stand-in winmm above all).
+# One folder holding the tested exe, byte for byte, and the how-to and the
+# licence with Windows line ends; nothing else (the stand-in winmm above all).
 rm -f "$build_dir"/tarnwick-update-*-win32.zip
 (cd "$build_dir" && cpack -G ZIP >/dev/null)
 zips=("$build_dir"/tarnwick-update-*-win32.zip)
@@ -84,9 +84,12 @@ if [ ${#zips[@]} -ne 1 ] || [ ! -f "${zips[0]}" ]; then
 else
   zip=${zips[0]}
   folder=$(basename "$zip" .zip)
-  check_equal "zip holds exactly $folder/ with tarnwick-update.exe and HOW-TO-UPDATE.txt" \
-    "$(unzip -Z1 "$zip" | sort | paste -sd' ')" "$folder/HOW-TO-UPDATE.txt $folder/tarnwick-update.exe"
+  check_equal "zip holds exactly $folder/ with tarnwick-update.exe, HOW-TO-UPDATE.txt and LICENSE.txt" \
+    "$(unzip -Z1 "$zip" | sort | paste -sd' ')" \
+    "$folder/HOW-TO-UPDATE.txt $folder/LICENSE.txt $folder/tarnwick-update.exe"
   check "zip's tarnwick-update.exe is the tested one" cmp -s <(unzip -p "$zip" "$folder/tarnwick-update.exe") "$exe"
+  check "zip's LICENSE.txt is LICENSE with Windows line ends" \
+    cmp -s <(unzip -p "$zip" "$folder/LICENSE.txt") <(sed 's/$/\r/' "$repo_root/LICENSE")
   lf_count=$(unzip -p "$zip" "$folder/HOW-TO-UPDATE.txt" | tr -cd '\n' | wc -c)
   crlf_count=$(unzip -p "$zip" "$folder/HOW-TO-UPDATE.txt" | grep -c $'\r$' || true)
   if [ "$lf_count" -gt 0 ] && [ "$lf_count" -eq "$crlf_count" ]; then
