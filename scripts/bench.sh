@@ -64,7 +64,7 @@ real_stack_rows() {
     failed_row "the private JACK server did not start"
     return 1
   fi
-  if ! target_start "$work/target" "$build_dir/target/tarnwick-target" --api jack --kit "$kit" --timeout 300; then
+  if ! target_start "$work/target" "$build_dir/device/tarnwick-target" --api jack --kit "$kit" --timeout 300; then
     failed_row "tarnwick-target did not get ready: $(cat "$work/target.err")"
     return 1
   fi

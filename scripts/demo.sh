@@ -72,7 +72,7 @@ else
 fi
 
 target_log=$work/target
-if ! target_start "$target_log" "$build_dir/target/tarnwick-target" --api "$api" --kit "$kit" --timeout 900; then
+if ! target_start "$target_log" "$build_dir/device/tarnwick-target" --api "$api" --kit "$kit" --timeout 900; then
   echo "== tarnwick-target did not start:"
   cat "$target_log.out" "$target_log.err"
   exit 1

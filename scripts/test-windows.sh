@@ -25,7 +25,7 @@ double_dir=$repo_root/build-windows-winmm
 native_dir=$repo_root/build-native
 exe=$build_dir/src/tarnwick-update.exe
 double_dll=$double_dir/winmm.dll
-target=$native_dir/target/tarnwick-target
+target=$native_dir/device/tarnwick-target
 cross_options=(-DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
   -DTARNWICK_WERROR=ON)
 

@@ -12,7 +12,7 @@
 
 #include <mmsystem.h>
 #else
-#include "posix/winapi_subset.h"
+#include "platform/winapi_subset.h"
 #endif
 
 // The run's final pause: waits for one key press before the process exits.

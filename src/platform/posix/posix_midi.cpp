@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/common/midi_in_buffer_queue.h"
+#include "platform/midi_in_buffer_queue.h"
 #include "platform/platform.h"
 #include "platform/posix/rtmidi_port_list.h"
 #include "platform/posix/rtmidi_quiet.h"

@@ -1,5 +1,5 @@
 #include "platform/platform.h"
-#include "platform/posix/monotonic_sleep.h"
+#include "platform/monotonic_sleep.h"
 
 void Sleep(DWORD dwMilliseconds) { sleepMonotonic(dwMilliseconds); }
 

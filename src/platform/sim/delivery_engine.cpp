@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/monotonic_sleep.h"
+#include "platform/monotonic_sleep.h"
 #include "platform/sim/host_lock.h"
 #include "platform/sim/port_table.h"
 #include "platform/sim/sim_host.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/common/midi_in_buffer_queue.h"
+#include "platform/midi_in_buffer_queue.h"
 #include "platform/platform.h"
 #include "platform/sim/sim_host.h"
 

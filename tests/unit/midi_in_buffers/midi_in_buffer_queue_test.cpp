@@ -6,7 +6,7 @@
 #include <ostream>
 #include <vector>
 
-#include "platform/common/midi_in_buffer_queue.h"
+#include "platform/midi_in_buffer_queue.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/common/midi_in_buffer_queue.h"
+#include "platform/midi_in_buffer_queue.h"
 
 #include <cstring>
 

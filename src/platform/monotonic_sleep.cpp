@@ -1,4 +1,4 @@
-#include "platform/posix/monotonic_sleep.h"
+#include "platform/monotonic_sleep.h"
 
 #include <cerrno>
 #include <ctime>
