@@ -69,6 +69,11 @@ void UsbGadget::make(const std::string &productName, const std::string &udcName)
     int error = usbg_init(configfsPath, &state_);
     if (error != USBG_SUCCESS) throw std::runtime_error(libraryError(std::string("cannot use ") + gadgetFolder, error));
 
+    name_ = gadgetNameFor(productName);
+    if (usbg_get_gadget(state_, name_.c_str()) != nullptr)
+        throw std::runtime_error("a USB gadget named '" + name_ + "' is already there (" + gadgetFolder + "/" + name_ +
+                                 "): another tarnwick-target has it, or one that was killed left it behind");
+
     udc_ = udcName.empty() ? usbg_get_first_udc(state_) : usbg_get_udc(state_, udcName.c_str());
     if (udc_ == nullptr) {
         if (!udcName.empty())
@@ -82,7 +87,6 @@ void UsbGadget::make(const std::string &productName, const std::string &udcName)
         throw std::runtime_error("the USB device controller '" + udcName_ + "' is in use by the gadget '" +
                                  usbg_get_gadget_name(holder) + "'");
 
-    name_ = gadgetNameFor(productName);
     usbg_gadget_attrs attributes = {};
     attributes.bcdUSB = 0x0200;
     attributes.idVendor = vendorId;
@@ -91,9 +95,6 @@ void UsbGadget::make(const std::string &productName, const std::string &udcName)
     std::string manufacturer = "tarnwick-target", serial = "0";
     usbg_gadget_strs strings = {&manufacturer[0], const_cast<char *>(productName.c_str()), &serial[0]};
     error = usbg_create_gadget(state_, name_.c_str(), &attributes, &strings, &gadget_);
-    if (error == USBG_ERROR_EXIST)
-        throw std::runtime_error("a USB gadget named '" + name_ + "' is already there (" + gadgetFolder + "/" + name_ +
-                                 "): another tarnwick-target has it, or one that was killed left it behind");
     if (error != USBG_SUCCESS) throw std::runtime_error(libraryError("cannot make the USB gadget '" + name_ + "'", error));
 
     int cardIndex = freeCardIndex();
