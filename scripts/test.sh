@@ -7,6 +7,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
 for step in native windows alsa packages sanitizers fuzz; do
   echo "== $step"
-  if bash "$repo_root/scripts/test-$step.sh"; then pass "step $step"; else fail "step $step"; fi
+  started=$SECONDS
+  if bash "$repo_root/scripts/test-$step.sh"; then result=pass; else result=fail; fi
+  "$result" "step $step ($((SECONDS - started)) s)"
 done
 checks_summary steps
