@@ -1,6 +1,6 @@
 // Where the box meets the updater: two virtual ports on a MIDI system, a
-// kernel raw MIDI device, or a USB device port. Frames that arrive go to the inbox the ports were
-// opened with; answers go out from the main thread.
+// kernel raw MIDI device, or a USB device port. Frames that arrive go to the
+// inbox the ports were opened with; answers go out from the main thread.
 #pragma once
 
 #include <string>
@@ -23,7 +23,8 @@ class BoxPorts {
     virtual void unplug() {}
     virtual void plugIn() {}
 
-    // "ALSA", "JACK", "raw MIDI" or "USB (controller)", and the names other programs see the ports by.
+    // "ALSA", "JACK", "raw MIDI" or "USB (controller)", and the names other
+    // programs see the ports by.
     const std::string &systemName() const { return systemName_; }
     const std::string &inPortName() const { return inPortName_; }
     const std::string &outPortName() const { return outPortName_; }

@@ -53,8 +53,8 @@ void setFaults(device::Faults &faults, const char *key, const std::vector<std::s
 int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
     CLI::App app{
         "A virtual Tarnwick Box: answers tarnwick-update over virtual MIDI ports, on the ALSA sequencer or a "
-        "running JACK server, or as a USB MIDI device, with the faults chosen below. Reply codes are hexadecimal (1A or 0x1A); attempt "
-        "numbers count from 1, resends included. Ends on Ctrl-C or SIGTERM with a summary.",
+        "running JACK server, or as a USB MIDI device, with the faults chosen below. Reply codes are hexadecimal "
+        "(1A or 0x1A); attempt numbers count from 1, resends included. Ends on Ctrl-C or SIGTERM with a summary.",
         "tarnwick-target"};
     app.footer(
         "Exit status: 0 on a clean end (and, given --kit or --expect-size, an image as expected), 1 when the ports "
@@ -75,8 +75,9 @@ int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
                        "Speak through this kernel raw MIDI device (such as /dev/snd/midiC0D0) instead of virtual ports")
             ->type_name("DEVICE")
             ->excludes(apiOption);
+    std::string usbController;
     CLI::Option *usbOption =
-        app.add_option("--usb-gadget", options.usbController,
+        app.add_option("--usb-gadget", usbController,
                        "Be a USB MIDI device (as root) on this USB device controller, or on the first one in "
                        "/sys/class/udc; restarts (leaves the bus and comes back) after answering 77")
             ->expected(0, 1)
@@ -143,7 +144,7 @@ int parseTargetOptions(int argc, char **argv, TargetOptions &options) {
         setFaults(faults, "no-reply", noReply);
         setFaults(faults, "no-handshake-reply", noHandshakeReply);
         if (expectOption->count() > 0) options.expectSize = expectSize;
-        options.usbGadget = usbOption->count() > 0;
+        if (usbOption->count() > 0) options.usbController = usbController;
         if (unplugOption->count() > 0) options.unplugAfter = unplugAfter;
     } catch (const std::invalid_argument &e) {
         std::cerr << "tarnwick-target: error: " << e.what() << "\nRun with --help for more information.\n";

@@ -16,8 +16,7 @@ struct TargetOptions {
     std::string rawMidiDevice;
     // A USB MIDI device on a USB device controller instead: the one named,
     // or the first when the name is empty.
-    bool usbGadget = false;
-    std::string usbController;
+    std::optional<std::string> usbController;
     // The USB device leaves the bus right after accepting this record, its
     // verdict unsent (0: at the greeting, unanswered), and stays away.
     std::optional<uint32_t> unplugAfter;

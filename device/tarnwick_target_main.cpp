@@ -17,11 +17,12 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
-#include <stdexcept>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
+#include "base/wire_constants.h"
 #include "device_model.h"
 #include "event_report.h"
 #include "frame_inbox.h"
@@ -33,7 +34,6 @@
 #include "target_options.h"
 #include "usb_gadget_ports.h"
 #include "virtual_ports.h"
-#include "base/wire_constants.h"
 
 namespace {
 
@@ -211,7 +211,8 @@ class Session {
 
 std::unique_ptr<BoxPorts> openPorts(const TargetOptions &options, FrameInbox &inbox) {
     if (!options.rawMidiDevice.empty()) return std::unique_ptr<BoxPorts>(new RawMidiPort(options.rawMidiDevice, inbox));
-    if (options.usbGadget) return std::unique_ptr<BoxPorts>(new UsbGadgetPorts(options.name, options.usbController, inbox));
+    if (options.usbController)
+        return std::unique_ptr<BoxPorts>(new UsbGadgetPorts(options.name, *options.usbController, inbox));
     return std::unique_ptr<BoxPorts>(new VirtualPorts(options.system, options.name, inbox));
 }
 

@@ -69,9 +69,9 @@ void UsbGadget::make(const std::string &productName, const std::string &udcName)
     int error = usbg_init(configfsPath, &state_);
     if (error != USBG_SUCCESS) throw std::runtime_error(libraryError(std::string("cannot use ") + gadgetFolder, error));
 
-    name_ = gadgetNameFor(productName);
-    if (usbg_get_gadget(state_, name_.c_str()) != nullptr)
-        throw std::runtime_error("a USB gadget named '" + name_ + "' is already there (" + gadgetFolder + "/" + name_ +
+    std::string name = gadgetNameFor(productName);
+    if (usbg_get_gadget(state_, name.c_str()) != nullptr)
+        throw std::runtime_error("a USB gadget named '" + name + "' is already there (" + gadgetFolder + "/" + name +
                                  "): another tarnwick-target has it, or one that was killed left it behind");
 
     udc_ = udcName.empty() ? usbg_get_first_udc(state_) : usbg_get_udc(state_, udcName.c_str());
@@ -94,8 +94,9 @@ void UsbGadget::make(const std::string &productName, const std::string &udcName)
     attributes.bcdDevice = 0x0100;
     std::string manufacturer = "tarnwick-target", serial = "0";
     usbg_gadget_strs strings = {&manufacturer[0], const_cast<char *>(productName.c_str()), &serial[0]};
-    error = usbg_create_gadget(state_, name_.c_str(), &attributes, &strings, &gadget_);
-    if (error != USBG_SUCCESS) throw std::runtime_error(libraryError("cannot make the USB gadget '" + name_ + "'", error));
+    error = usbg_create_gadget(state_, name.c_str(), &attributes, &strings, &gadget_);
+    if (error != USBG_SUCCESS)
+        throw std::runtime_error(libraryError("cannot make the USB gadget '" + name + "'", error));
 
     int cardIndex = freeCardIndex();
     if (cardIndex < 0) throw std::runtime_error("no free sound card number for the USB MIDI function");

@@ -43,7 +43,6 @@ class UsbGadget {
     usbg_gadget *gadget_ = nullptr;
     usbg_udc *udc_ = nullptr;
     bool attached_ = false;
-    std::string name_;
     std::string udcName_;
     std::string rawMidiDevice_;
 };

@@ -124,7 +124,7 @@ struct UpdateCase {
     std::vector<uint16_t> sizes;
     std::string transfer;  // the updater's output between its port lines and its pause
     int targetStatus = 0;
-    std::string targetErr = {};  // what the target writes to standard error
+    std::string targetErr = {};              // what the target writes to standard error
     std::vector<std::string> backends = {};  // where the case runs; empty: everywhere
     std::optional<size_t> keptRecords = {};
 };
