@@ -16,9 +16,9 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 # apt_get ARG...: apt-get as root, waiting up to ten minutes for another
-# apt-get or dpkg to finish.
+# apt-get or dpkg to finish, and trying a failed download again by itself.
 apt_get() {
-  as_root apt-get -o DPkg::Lock::Timeout=600 "$@"
+  as_root apt-get -o DPkg::Lock::Timeout=600 -o Acquire::Retries=3 "$@"
 }
 
 # logged LOG COMMAND...: runs COMMAND with its output in LOG, which is shown
@@ -47,7 +47,9 @@ quiet_step() {
 # ensure_packages PACKAGE...: installs those not installed yet, in one line
 # on the console ("packages: present" when none is missing, unless
 # quiet_when_present=1); apt's own output goes to a log shown only on failure.
-apt_updated=0
+# The registry may be broken for days in one index while the others load:
+# the install, not the update, decides. A failed install is tried once more
+# after a fresh update; a second failure ends in a line naming the packages.
 ensure_packages() {
   local missing=() package log
   for package in "$@"; do
@@ -59,15 +61,33 @@ ensure_packages() {
   fi
   log=$(mktemp "${TMPDIR:-/tmp}/tarnwick-apt.XXXXXX")
   echo "installing: ${missing[*]} (log: $log)"
-  logged "$log" apt_install "${missing[@]}"
+  [ "$apt_updated" = 1 ] || apt_update "$log"
+  apt_install "$log" "${missing[@]}" && return 0
+  echo "packages: the install failed; the lists updated again in ${apt_retry_pause:-10} s, then once more"
+  sleep "${apt_retry_pause:-10}"
+  apt_update "$log"
+  apt_install "$log" "${missing[@]}" && return 0
+  echo "packages: could not install ${missing[*]}: apt-get failed twice; its log, $log:" >&2
+  cat "$log" >&2
+  return 1
 }
-# The package lists are brought up to date once per script.
+# apt_update LOG: brings the package lists up to date, apt's output appended
+# to LOG. An index that did not load is named in one line, and is no failure:
+# the packages may well come from the lists that did.
+apt_updated=0
+apt_update() {
+  local log=$1 before failed
+  before=$(wc -l <"$log")
+  apt_updated=1
+  apt_get update </dev/null >>"$log" 2>&1 && return 0
+  failed=$(tail -n +$((before + 1)) "$log" | grep -m 1 -E '^(E|W|Err):' | tr -s ' \t' ' ')
+  echo "packages: an index did not load, going on with the others: ${failed:-apt-get update failed}"
+}
+# apt_install LOG PACKAGE...
 apt_install() {
-  if [ "$apt_updated" -eq 0 ]; then
-    apt_get update || return 1
-    apt_updated=1
-  fi
-  apt_get install -y --no-install-recommends "$@"
+  local log=$1
+  shift
+  apt_get install -y --no-install-recommends "$@" </dev/null >>"$log" 2>&1
 }
 
 # cmake_build DIR TARGETS CMAKE_OPTION...: configures the repository in DIR

@@ -158,7 +158,8 @@ vm_prepare_cache() {
   local package version kernel_stamp initramfs_stamp
   package=$(vm_kernel_package)
   if [ -z "$package" ]; then
-    logged "$vm_dir/apt-update.log" apt_get update || return 1
+    : >"$vm_dir/apt-update.log"
+    apt_update "$vm_dir/apt-update.log"
     package=$(vm_kernel_package)
   fi
   [ -n "$package" ] || { echo "vm: no linux-image-amd64 in the package lists" >&2; return 1; }
@@ -184,7 +185,7 @@ vm_prepare_cache() {
 vm_fetch_kernel() {
   local package=$1 version=$2 deb image offset
   rm -rf "$vm_dir/kernel" "$vm_dir/vmlinux" "$vm_dir"/*.deb
-  (cd "$vm_dir" && apt-get download "$package=$version") || return 1
+  (cd "$vm_dir" && apt-get -o Acquire::Retries=3 download "$package=$version") || return 1
   deb=$(echo "$vm_dir"/"$package"_*.deb)
   dpkg-deb -x "$deb" "$vm_dir/kernel" || return 1
   rm -f "$deb"
