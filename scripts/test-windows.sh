@@ -5,12 +5,14 @@
 # winmm.dll over the device model, and with Wine's own winmm over the ALSA
 # sequencer against tarnwick-target, on virtual ports and as a USB device.
 #
-# 32-bit Wine needs a kernel that runs 32-bit programs. Where this machine's
-# does, the first two groups run here; where it does not, or with
-# TARNWICK_WINDOWS_IN_VM=1, they run in the VM (scripts/lib/vm.sh), which runs
-# this machine's own Wine. The ALSA and USB groups always run in the VM: they
-# need a sequencer with no ports but the target's, never this machine's
-# devices, and the USB one a virtual bus.
+# Wine is Debian's 32-bit Wine in a private root (scripts/lib/wine_root.sh),
+# never installed on this machine. It needs a kernel that runs 32-bit
+# programs. Where this machine's does, the first two groups run here; where it
+# does not, or with TARNWICK_WINDOWS_IN_VM=1, they run in the VM
+# (scripts/lib/vm.sh), which runs this machine's root and the private one in
+# it. The ALSA and USB groups always run in the VM: they need a sequencer with
+# no ports but the target's, never this machine's devices, and the USB one a
+# virtual bus.
 # Each VM boot creates a Wine prefix (minutes without KVM), so the groups
 # share one boot.
 set -euo pipefail
@@ -18,6 +20,8 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 # shellcheck source-path=SCRIPTDIR source=lib/vm.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/vm.sh"
+# shellcheck source-path=SCRIPTDIR source=lib/wine_root.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/wine_root.sh"
 
 cases_dir=$repo_root/tests/windows
 build_dir=$repo_root/build-windows
@@ -32,12 +36,10 @@ cross_options=(-DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-i686.cmake" -DCMAK
 work=$(mktemp -d /tmp/tarnwick-windows-step.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-# --- packages: the cross toolchain, Wine, unzip, the native build, the VM ----
-# Wine is needed here even where this kernel cannot run it: the VM runs this
-# machine's root. The i386 package lists arrive with ensure_packages' update.
-dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+# --- packages: the cross toolchain, unzip, the native build, Wine's root, the VM
 ensure_packages "${build_packages[@]}" binutils-mingw-w64-i686 g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix \
-  mingw-w64-i686-dev wine wine32:i386 unzip
+  mingw-w64-i686-dev unzip
+wine_root_prepare
 vm_prepare
 
 # --- build: the program, the stand-in winmm (a project of its own, with the
@@ -104,19 +106,20 @@ fi
 # sequencer and the virtual USB bus, the output also kept for the count.
 wine_log=$work/wine.log
 wine_cases() {
-  local where=$1 cases=("$cases_dir/wine_cases.sh" "$exe" "$double_dll" "$target")
+  local where=$1 cases=(env "PATH=$wine_dir/bin:/usr/sbin:/usr/bin:/sbin:/bin" bash "$cases_dir/wine_cases.sh" "$exe"
+    "$double_dll" "$target")
   shift
   if [ "$where" = vm ]; then
-    vm_run --modules "snd-seq $vm_usb_midi_modules" --timeout 2400 -- bash "${cases[@]}" "$@"
+    vm_run --modules "snd-seq $vm_usb_midi_modules" --timeout 2400 -- "${cases[@]}" "$@"
   else
-    bash "${cases[@]}" "$@"
+    "${cases[@]}" "$@"
   fi 2>&1 | tee -a "$wine_log"
 }
 wine_status=0
 if [ "${TARNWICK_WINDOWS_IN_VM:-0}" = 1 ]; then
   echo "wine: every run in the VM (TARNWICK_WINDOWS_IN_VM=1)"
   wine_cases vm no-ports stand-in alsa usb || wine_status=$?
-elif /usr/lib/wine/wine --version >/dev/null 2>&1; then
+elif "$wine_dir/bin/wine" --version >/dev/null 2>&1; then
   # Wine's 32-bit loader started: this kernel runs 32-bit programs.
   echo "wine: on this machine (it runs 32-bit programs); the ALSA and USB cases in the VM"
   wine_cases here no-ports stand-in || wine_status=$?
