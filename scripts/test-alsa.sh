@@ -48,9 +48,10 @@ in_vm() {
   for case_name in "$@"; do
     check "$backend $case_name" grep -q "^\[       OK \] Case/UpdateOverMidi.Runs/$case_name " "$log"
   done
+  # Cases that all passed and then hung are a failure too.
+  [ "$status" -lt 124 ] || fail "$backend: the VM ended with status $status"
   # A passing boot still shows what the VM said of itself (a second boot).
   if [ "$checks_failed" -eq "$failed_before" ]; then grep -E '^vm(_run)?: ' "$log"; else cat "$log"; fi
-  [ "$status" -lt 124 ] || echo "FAIL: the VM ended with status $status"
   echo "   ($((SECONDS - started)) s)"
 }
 
