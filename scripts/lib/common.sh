@@ -80,7 +80,8 @@ apt_update() {
   before=$(wc -l <"$log")
   apt_updated=1
   apt_get update </dev/null >>"$log" 2>&1 && return 0
-  failed=$(tail -n +$((before + 1)) "$log" | grep -m 1 -E '^(E|W|Err):' | tr -s ' \t' ' ')
+  # apt's first error names the index and why; a warning, if that is all.
+  failed=$(tail -n +$((before + 1)) "$log" | grep -E '^(E|W):' | sort -s -t: -k1,1 | head -n 1 | tr -s ' \t' ' ')
   echo "packages: an index did not load, going on with the others: ${failed:-apt-get update failed}"
 }
 # apt_install LOG PACKAGE...
