@@ -17,18 +17,29 @@ void plainEnd() {
 }
 
 void closingEnd() {
+    // What the last stage printed leaves before the ports close.
+    std::fflush(stdout);
     closeMidiIn();
     closeMidiOut();
     plainEnd();
 }
 
+// To a file or a pipe the output is buffered: each stage's messages are
+// flushed as the stage ends, so that a run killed or crashed later still
+// shows how far it got.
+static bool stageEnds(bool carryOn) {
+    std::fflush(stdout);
+    return carryOn;
+}
+
 static void runStages(UpdateRun &run) {
     std::printf("Quorlane Update V0.3 -> Tarnwick Box System\n");
-    if (!loadKit(run.fileName, run.productCode, run.image) || !validateKit(run.image)) {
+    stageEnds(true);
+    if (!stageEnds(loadKit(run.fileName, run.productCode, run.image) && validateKit(run.image))) {
         plainEnd();
         return;
     }
-    if (openPorts(run.inDeviceId, run.outDeviceId) && handshake(run)) transferKit(run);
+    if (stageEnds(openPorts(run.inDeviceId, run.outDeviceId)) && stageEnds(handshake(run))) transferKit(run);
     closingEnd();
 }
 
