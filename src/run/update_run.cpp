@@ -34,7 +34,7 @@ static bool stageEnds(bool carryOn) {
 
 static void runStages(UpdateRun &run) {
     std::printf("Quorlane Update V0.3 -> Tarnwick Box System\n");
-    stageEnds(true);
+    std::fflush(stdout);
     if (!stageEnds(loadKit(run.fileName, run.productCode, run.image) && validateKit(run.image))) {
         plainEnd();
         return;

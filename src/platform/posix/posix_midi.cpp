@@ -18,6 +18,7 @@
 
 #include "platform/midi_in_buffer_queue.h"
 #include "platform/platform.h"
+#include "platform/posix/jack_midi_out.h"
 #include "platform/posix/rtmidi_port_list.h"
 #include "platform/posix/rtmidi_quiet.h"
 
@@ -109,10 +110,11 @@ std::vector<std::string> portNames(Client<Port> &client) {
 template <class Port>
 struct Listing {
     Client<Port> clients[2];
+    // Each library's full port names, by its own numbers.
+    std::vector<std::string> names[2];
     std::vector<MidiPortEntry> entries;
 
     explicit Listing(const char *clientName) {
-        std::vector<std::string> names[2];
         for (int backend = 0; backend < 2; ++backend) {
             connect(clients[backend], backendApis[backend], clientName);
             names[backend] = portNames(clients[backend]);
@@ -180,8 +182,13 @@ struct HMIDIIN__ {
     }
 };
 
+// A JACK port gets an output of our own (jack_midi_out.h says why); any
+// other port RtMidi's.
 struct HMIDIOUT__ {
     Client<RtMidiOut> client;
+    JackMidiOut *jack = nullptr;
+
+    ~HMIDIOUT__() { closeJackMidiOut(jack); }
 };
 
 namespace {
@@ -298,8 +305,16 @@ MMRESULT midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR, DWORD_PTR, DWOR
     try {
         Listing<RtMidiOut> listing(outClientName);
         if (uDeviceID >= listing.entries.size()) return MMSYSERR_BADDEVICEID;
+        const MidiPortEntry &entry = listing.entries[uDeviceID];
         std::unique_ptr<HMIDIOUT__> handle(new HMIDIOUT__);
-        if (!openListed(listing, listing.entries[uDeviceID], handle->client, outPortName)) return MMSYSERR_ALLOCATED;
+        if (entry.backend == MidiBackend::jack) {
+            std::string destination = listing.names[1].at(entry.backendIndex);
+            // The listing's clients go first, so that ours is the only one of its name.
+            for (Client<RtMidiOut> &client : listing.clients) client.close();
+            handle->jack = openJackMidiOut(outClientName, outPortName, destination);
+        }
+        if (handle->jack == nullptr && !openListed(listing, entry, handle->client, outPortName))
+            return MMSYSERR_ALLOCATED;
         *phmo = handle.release();
         return MMSYSERR_NOERROR;
     } catch (...) {
@@ -326,9 +341,15 @@ MMRESULT midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
 // returns, so the caller may reuse the buffer at once. Any report from the
 // library during the send (ALSA reports a failed send as a warning) fails it.
 MMRESULT midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
-    if (hmo == nullptr || !hmo->client.port) return MMSYSERR_INVALHANDLE;
+    if (hmo == nullptr || (!hmo->client.port && hmo->jack == nullptr)) return MMSYSERR_INVALHANDLE;
     if (pmh == nullptr || cbmh < sizeof(MIDIHDR) || pmh->lpData == nullptr) return MMSYSERR_INVALPARAM;
     if (!(pmh->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
+    if (hmo->jack != nullptr) {
+        if (!sendJackMidi(hmo->jack, reinterpret_cast<const unsigned char *>(pmh->lpData), pmh->dwBufferLength))
+            return MMSYSERR_ERROR;
+        pmh->dwFlags |= MHDR_DONE;
+        return MMSYSERR_NOERROR;
+    }
     LibraryReports &reports = *hmo->client.reports;
     unsigned reportsBefore = reports.total();
     QuietErrorStream quiet;
