@@ -108,6 +108,10 @@ void CALLBACK midiInHandler(HMIDIIN handle, UINT message, DWORD_PTR, DWORD_PTR p
 }
 
 bool openPorts(uint16_t inDeviceId, uint16_t outDeviceId) {
+    // Windows 11's MIDI service refuses to open a port by number until the
+    // ports of its direction have been counted.
+    midiInGetNumDevs();
+    midiOutGetNumDevs();
     if (openMidiIn(inDeviceId) != 0) {
         std::printf("Error: The MIDI In of device is missing!\n\n");
         return false;

@@ -112,6 +112,7 @@ typedef struct _WIN32_FIND_DATAA {
 
 typedef void(CALLBACK *MIDIINPROC)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
 
+UINT midiInGetNumDevs(void);
 MMRESULT midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen);
 MMRESULT midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic);
 MMRESULT midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh);
@@ -121,6 +122,7 @@ MMRESULT midiInStart(HMIDIIN hmi);
 MMRESULT midiInReset(HMIDIIN hmi);
 MMRESULT midiInClose(HMIDIIN hmi);
 
+UINT midiOutGetNumDevs(void);
 MMRESULT midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen);
 MMRESULT midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc);
 MMRESULT midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);

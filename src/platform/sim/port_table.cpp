@@ -45,6 +45,8 @@ void resetPorts() {
     closeAllOutPorts();
     ports.peer = nullptr;
     ports.stillPlayingReplies = 0;
+    ports.stack = MidiStack::winmm;
+    ports.inCounted = ports.outCounted = false;
     ports.frames.clear();
     ports.log.clear();
     ports.longDelivered = ports.shortDelivered = ports.dropped = 0;
@@ -94,6 +96,11 @@ void setSingleDevice(const std::string &name) {
 void attachPeer(Peer *peer) {
     std::lock_guard<std::mutex> guard(hostLock);
     ports.peer = peer;
+}
+
+void setMidiStack(MidiStack stack) {
+    std::lock_guard<std::mutex> guard(hostLock);
+    ports.stack = stack;
 }
 
 void setStillPlayingReplies(int count) {

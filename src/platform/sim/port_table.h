@@ -39,6 +39,8 @@ struct PortTable {
     HMIDIOUT__ out[maxOpenablePorts];
     Peer *peer = nullptr;
     int stillPlayingReplies = 0;
+    MidiStack stack = MidiStack::winmm;
+    bool inCounted = false, outCounted = false;
 
     std::vector<SentFrame> frames;
     std::vector<std::string> log;

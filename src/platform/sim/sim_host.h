@@ -41,6 +41,11 @@ struct SentFrame {
 
 enum class ClockMode { virtualTime, realTime };
 
+// The Windows MIDI stack the host plays: the classic winmm, or Windows 11's
+// MIDI Services (wdmaud2.drv), which refuses to open a port by number until
+// the ports of that direction have been counted.
+enum class MidiStack { winmm, midiServices };
+
 // Starts afresh: no ports, no peer, no traffic, the clock at 0. Call only
 // while the program is not running.
 void reset(ClockMode mode = ClockMode::virtualTime);
@@ -50,6 +55,7 @@ void setOutputPorts(const std::vector<PortEntry> &ports);
 // The usual machine: one USB device as port 0 on both sides.
 void setSingleDevice(const std::string &name = "USB Device");
 void attachPeer(Peer *peer);
+void setMidiStack(MidiStack stack);
 
 // Posts a message for the program, due delayMs after the current time. A
 // message beginning with 0xF0 is SysEx; anything else of 1 to 3 bytes is a

@@ -53,10 +53,17 @@ void deliverToProgram(std::unique_lock<std::mutex> &held, const std::vector<uint
 using sim::hostLock;
 using sim::ports;
 
+UINT midiInGetNumDevs() {
+    std::lock_guard<std::mutex> guard(hostLock);
+    ports.inCounted = true;
+    return static_cast<UINT>(ports.inputs.size());
+}
+
 MMRESULT midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen) {
     std::lock_guard<std::mutex> guard(hostLock);
     ports.log.push_back("midiInOpen " + std::to_string(uDeviceID));
     if (uDeviceID >= ports.inCount) return MMSYSERR_BADDEVICEID;
+    if (ports.stack == sim::MidiStack::midiServices && !ports.inCounted) return MMSYSERR_BADDEVICEID;
     HMIDIIN__ &port = ports.in[uDeviceID];
     if (ports.inputs[uDeviceID].failsOpen || port.open()) return MMSYSERR_ALLOCATED;
     port.buffers.emplace();

@@ -8,10 +8,17 @@
 using sim::hostLock;
 using sim::ports;
 
+UINT midiOutGetNumDevs() {
+    std::lock_guard<std::mutex> guard(hostLock);
+    ports.outCounted = true;
+    return static_cast<UINT>(ports.outputs.size());
+}
+
 MMRESULT midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR, DWORD_PTR, DWORD) {
     std::lock_guard<std::mutex> guard(hostLock);
     ports.log.push_back("midiOutOpen " + std::to_string(uDeviceID));
     if (uDeviceID >= ports.outCount) return MMSYSERR_BADDEVICEID;
+    if (ports.stack == sim::MidiStack::midiServices && !ports.outCounted) return MMSYSERR_BADDEVICEID;
     if (ports.outputs[uDeviceID].failsOpen || ports.out[uDeviceID].open) return MMSYSERR_ALLOCATED;
     ports.out[uDeviceID].open = true;
     *phmo = &ports.out[uDeviceID];

@@ -116,6 +116,11 @@ MMRESULT closed(MMRESULT result) {
 
 }  // namespace
 
+WINMM_EXPORT UINT exportMidiInGetNumDevs() {
+    setUpOnce();
+    return midiInGetNumDevs();
+}
+
 WINMM_EXPORT MMRESULT exportMidiInGetDevCapsA(UINT_PTR id, LPMIDIINCAPSA caps, UINT size) {
     setUpOnce();
     return midiInGetDevCapsA(id, caps, size);
@@ -145,6 +150,11 @@ WINMM_EXPORT MMRESULT exportMidiInStart(HMIDIIN handle) { return midiInStart(han
 WINMM_EXPORT MMRESULT exportMidiInReset(HMIDIIN handle) { return midiInReset(handle); }
 
 WINMM_EXPORT MMRESULT exportMidiInClose(HMIDIIN handle) { return closed(midiInClose(handle)); }
+
+WINMM_EXPORT UINT exportMidiOutGetNumDevs() {
+    setUpOnce();
+    return midiOutGetNumDevs();
+}
 
 WINMM_EXPORT MMRESULT exportMidiOutGetDevCapsA(UINT_PTR id, LPMIDIOUTCAPSA caps, UINT size) {
     setUpOnce();
