@@ -40,12 +40,24 @@ void deliverToProgram(std::unique_lock<std::mutex> &held, const std::vector<uint
         return;
     }
     MIDIHDR *header = port.buffers->fill(bytes.data(), bytes.size());
-    if (header == nullptr) {
-        ports.dropped++;
-        return;
+    size_t handedOver = 0;
+    for (;;) {
+        if (header == nullptr) {
+            ports.dropped++;
+            return;
+        }
+        handedOver += header->dwBytesRecorded;
+        ports.longDelivered++;
+        callProgram(held, port, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header));
+        // Windows 11's MIDI service goes on with the rest of a message longer
+        // than the buffer in the next queued one; winmm drops it.
+        if (ports.stack != MidiStack::midiServices || handedOver == bytes.size()) return;
+        if (!port.open() || !port.buffers->receiving()) {
+            ports.dropped++;
+            return;
+        }
+        header = port.buffers->fillPart(bytes.data() + handedOver, bytes.size() - handedOver);
     }
-    ports.longDelivered++;
-    callProgram(held, port, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header));
 }
 
 }  // namespace sim
