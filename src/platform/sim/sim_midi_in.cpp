@@ -116,14 +116,23 @@ MMRESULT midiInStart(HMIDIIN hmi) {
 }
 
 // Stops reception and returns every queued buffer, empty, as Windows does.
+// Windows 11's MIDI service goes on until no buffer is queued, so a callback
+// that queues each one again keeps it going for ever; the host gives up after
+// a number of rounds that no sound callback needs, and logs it.
 MMRESULT midiInReset(HMIDIIN hmi) {
+    const int roundsAtMost = 100;
     std::unique_lock<std::mutex> held(hostLock);
     int i = sim::openInIndex(hmi);
     if (i < 0) return MMSYSERR_INVALHANDLE;
     ports.log.push_back("midiInReset " + std::to_string(i));
-    for (MIDIHDR *header : hmi->buffers->reset())
-        sim::callProgram(held, *hmi, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header));
-    return MMSYSERR_NOERROR;
+    for (int round = 0; round < roundsAtMost; ++round) {
+        for (MIDIHDR *header : hmi->buffers->reset())
+            sim::callProgram(held, *hmi, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header));
+        if (ports.stack != sim::MidiStack::midiServices || !hmi->open() || !hmi->buffers->holdsBuffers())
+            return MMSYSERR_NOERROR;
+    }
+    ports.log.push_back("midiInReset " + std::to_string(i) + " looped");
+    return MMSYSERR_ERROR;
 }
 
 // Like Windows, refuses while a buffer is still queued.
