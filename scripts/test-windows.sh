@@ -2,8 +2,9 @@
 # The 32-bit Windows program: cross-built with MinGW-w64, checked to need no
 # DLL beyond the system's, packed into the Windows zip, and run under Wine
 # (tests/windows/wine_cases.sh): with no MIDI ports, with the stand-in
-# winmm.dll over the device model, and with Wine's own winmm over the ALSA
-# sequencer against tarnwick-target, on virtual ports and as a USB device.
+# winmm.dll over the device model (also playing Windows 11's MIDI service),
+# and with Wine's own winmm over the ALSA sequencer against tarnwick-target, on
+# virtual ports and as a USB device.
 #
 # Wine is Debian's 32-bit Wine in a private root (scripts/lib/wine_root.sh),
 # never installed on this machine. It needs a kernel that runs 32-bit
@@ -118,15 +119,15 @@ wine_cases() {
 wine_status=0
 if [ "${TARNWICK_WINDOWS_IN_VM:-0}" = 1 ]; then
   echo "wine: every run in the VM (TARNWICK_WINDOWS_IN_VM=1)"
-  wine_cases vm no-ports stand-in alsa usb || wine_status=$?
+  wine_cases vm no-ports stand-in midi-services alsa usb || wine_status=$?
 elif "$wine_dir/bin/wine" --version >/dev/null 2>&1; then
   # Wine's 32-bit loader started: this kernel runs 32-bit programs.
   echo "wine: on this machine (it runs 32-bit programs); the ALSA and USB cases in the VM"
-  wine_cases here no-ports stand-in || wine_status=$?
+  wine_cases here no-ports stand-in midi-services || wine_status=$?
   wine_cases vm alsa usb || wine_status=$?
 else
   echo "wine: every run in the VM (this machine's kernel runs no 32-bit programs)"
-  wine_cases vm no-ports stand-in alsa usb || wine_status=$?
+  wine_cases vm no-ports stand-in midi-services alsa usb || wine_status=$?
 fi
 checks_from_log "$wine_log"
 if [ "$wine_status" -ne 0 ] && ! grep -q '^FAIL: ' "$wine_log"; then

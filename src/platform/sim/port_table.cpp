@@ -54,7 +54,7 @@ void resetPorts() {
 
 int firstDevicePort(const std::vector<PortEntry> &entries) {
     for (size_t i = 0; i < entries.size(); ++i)
-        if (!isSystemName(entries[i].name)) return int(i);
+        if (!isSystemName(entries[i].name) && !entries[i].virtualPort) return int(i);
     return -1;
 }
 

@@ -85,8 +85,9 @@ void setUp() {
         std::lock_guard<std::mutex> guard(sim::hostLock);
         sim::resetClock(sim::ClockMode::realTime);
     }
-    sim::setInputPorts(config.ports);
-    sim::setOutputPorts(config.ports);
+    sim::setInputPorts(config.inputs);
+    sim::setOutputPorts(config.outputs);
+    sim::setMidiStack(config.stack);
     sim::attachPeer(&peer);
 }
 
