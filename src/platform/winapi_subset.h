@@ -60,6 +60,11 @@ typedef HMIDIOUT *LPHMIDIOUT;
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 
+// The multimedia structures are byte-packed, as mmsystem.h packs them: on a
+// 64-bit system MIDIHDR is 112 bytes, not the 120 that natural alignment gives,
+// and a DLL standing in for winmm must read the program's headers as such.
+#pragma pack(push, 1)
+
 typedef struct midihdr_tag {
     LPSTR lpData;
     DWORD dwBufferLength;
@@ -91,6 +96,8 @@ typedef struct tagMIDIOUTCAPSA {
     WORD wChannelMask;
     DWORD dwSupport;
 } MIDIOUTCAPSA, *LPMIDIOUTCAPSA;
+
+#pragma pack(pop)
 
 typedef struct _FILETIME {
     DWORD dwLowDateTime;
