@@ -8,6 +8,10 @@
 #
 #   wine_cases.sh EXE WINMM_DLL TARGET GROUP...
 #
+# EXE is the 32-bit program, or with WINEARCH=win64 in the environment (and a
+# 64-bit Wine first on PATH) the 64-bit one; WINMM_DLL is the stand-in built
+# for the same.
+#
 #   no-ports  Wine's own winmm with Wine's sound drivers disabled: no MIDI
 #             ports, so a run past the kit stages ends with the
 #             missing-input-port message;
@@ -41,7 +45,7 @@ midi_kit=three-records.kit
 
 work=$(mktemp -d /tmp/tarnwick-windows.XXXXXX)
 # Wine writes its fonts cache and menu entries below HOME.
-export HOME=$work/home WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all
+export HOME=$work/home WINEPREFIX=$work/prefix WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all
 mkdir "$HOME"
 # No Mono or Gecko install prompts while the prefix is created, no menu
 # entries, and no sound drivers: they carry Wine's MIDI ports, so the runs see
@@ -132,7 +136,7 @@ stand_in_case() {
   local name=$1 ports=$2 faults=$3 image=$4 counters=$5 stack=${6:-winmm} report=$work/$1.report
   mkdir "$report"
   # Wine's Z: drive is the Unix root.
-  run_case "$name" "$stand_in_bin/tarnwick-update.exe" "$midi_kit" Tarnwick_Box.kit \
+  run_case "$name" "$stand_in_bin/$(basename "$exe")" "$midi_kit" Tarnwick_Box.kit \
     WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winmm=n" TARNWICK_TEST_PORTS="$ports" TARNWICK_TEST_FAULTS="$faults" \
     TARNWICK_TEST_STACK="$stack" \
     TARNWICK_TEST_IMAGE="Z:$report/image" TARNWICK_TEST_COUNTERS="Z:$report/counters" || return 0
