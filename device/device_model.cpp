@@ -1,5 +1,6 @@
 #include "device_model.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/wire_constants.h"
@@ -155,12 +156,20 @@ void Model::writeRecord() {
     counters_.recordsWritten++;
 }
 
+Bytes Model::stretched(uint8_t code) const {
+    Bytes reply(std::max<uint32_t>(faults_.replyLength, 3), faults_.replyFill);
+    reply.front() = wire::sysExStart;
+    reply[1] = code;
+    reply.back() = wire::sysExEnd;
+    return reply;
+}
+
 void Model::answer(uint8_t code, const ReplyTweak &tweak, FrameResult &result) {
     if (tweak.form == ReplyForm::none) return;
     uint32_t delay = tweak.latencyMs.value_or(faults_.latencyMs);
     for (const Bytes &noise : faults_.noiseBeforeReply) result.messages.push_back({noise, delay});
     switch (tweak.form) {
-    case ReplyForm::normal: result.messages.push_back({{wire::sysExStart, code, wire::sysExEnd}, delay}); break;
+    case ReplyForm::normal: result.messages.push_back({stretched(code), delay}); break;
     case ReplyForm::startByteOnly: result.messages.push_back({{wire::sysExStart}, delay}); break;
     case ReplyForm::shortMessage: result.messages.push_back({{activeSensing}, delay}); break;
     case ReplyForm::none: break;

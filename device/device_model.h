@@ -89,6 +89,11 @@ struct Faults {
     // Messages sent just ahead of every answer, with the same delay: short
     // messages, SysEx longer than the updater's buffer and the like.
     std::vector<Bytes> noiseBeforeReply;
+    // Every answer this many bytes long: F0, the code, data bytes of
+    // replyFill, F7; more than the updater's 200-byte buffer holds, say. 3 or
+    // less: F0 <code> F7.
+    uint32_t replyLength = 3;
+    uint8_t replyFill = 0;
     // Resends of the record written last are written again (a box without
     // the resend rule above).
     bool writeResends = false;
@@ -144,6 +149,7 @@ class Model {
     uint8_t ownVerdict() const;
     void writeRecord();
     void answer(uint8_t code, const ReplyTweak &tweak, FrameResult &result);
+    Bytes stretched(uint8_t code) const;
     void startRecord();
 
     Faults faults_;

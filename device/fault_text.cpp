@@ -88,6 +88,11 @@ void setFault(Faults &faults, const std::string &key, const std::string &value) 
         faults.silentAfterRecords = number(value);
     } else if (key == "fail-after") {
         faults.failAfterFrames = number(value);
+    } else if (key == "long-replies") {
+        size_t colon = value.find(':');
+        if (colon == std::string::npos) throw std::invalid_argument("'" + value + "' is not N:HH");
+        faults.replyLength = number(value.substr(0, colon));
+        faults.replyFill = parseReplyCode(value.substr(colon + 1));
     } else if (key == "no-reply") {
         faults.recordReplies[attempt(value)].form = ReplyForm::none;
     } else if (key == "no-handshake-reply") {

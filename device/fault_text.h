@@ -12,6 +12,7 @@
 //   final-size=N             77 once the image holds N bytes
 //   silent-after=N           stops answering once N records are written
 //   fail-after=N             the input refuses every frame after the Nth
+//   long-replies=N:HH        every answer N bytes long, data bytes HH after its code
 //   no-reply=N/N/...         record attempts left unanswered
 //   no-handshake-reply=N/... handshakes left unanswered
 //   late-reply=N:MS/...      record attempt N answered after MS instead

@@ -2,8 +2,9 @@
 # - Linux: a Debian package of the installed programs and their documentation
 #   (packaging/debian/docs.cmake), with its run-time dependencies found by
 #   dpkg-shlibdeps (from dpkg-dev);
-# - Windows (the MinGW cross build): a zip of tarnwick-update.exe,
-#   HOW-TO-UPDATE.txt and LICENSE.txt in one folder, the exe exactly as built
+# - Windows (the MinGW cross builds): a zip of tarnwick-update.exe (32-bit),
+#   tarnwick-update-x64.exe (64-bit, from TARNWICK_WIN64_BUILD_DIR),
+#   HOW-TO-UPDATE.txt and LICENSE.txt in one folder, each exe exactly as built
 #   and tested.
 set(CPACK_PACKAGE_NAME tarnwick)
 # The Debian package's maintainer: a name and an address, as Debian wants it.
@@ -17,6 +18,10 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME tarnwick-update-${PROJECT_VERSION}-win32)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  if(TARNWICK_WIN64_BUILD_DIR)
+    set(CPACK_INSTALL_CMAKE_PROJECTS
+        "${PROJECT_BINARY_DIR};${PROJECT_NAME};ALL;/" "${TARNWICK_WIN64_BUILD_DIR};${PROJECT_NAME};ALL;/")
+  endif()
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -99,6 +99,10 @@ int closeMidiOut() {
 
 // Runs on the platform's thread. The still-prepared buffer is handed back with
 // midiInAddBuffer alone: other multimedia calls made here may deadlock.
+// Nothing goes back while the port is closing, nor an empty buffer: that is
+// how midiInReset returns the queued buffers, and Windows 11's MIDI service
+// calls back until none is queued, on the caller's thread, so handing them
+// back would keep closeMidiIn in midiInReset for ever.
 void CALLBACK midiInHandler(HMIDIIN handle, UINT message, DWORD_PTR, DWORD_PTR param1, DWORD_PTR) {
     if (message != MIM_LONGDATA) return;
     MIDIHDR *header = reinterpret_cast<MIDIHDR *>(param1);
@@ -108,6 +112,10 @@ void CALLBACK midiInHandler(HMIDIIN handle, UINT message, DWORD_PTR, DWORD_PTR p
 }
 
 bool openPorts(uint16_t inDeviceId, uint16_t outDeviceId) {
+    // Windows 11's MIDI service refuses to open a port by number until the
+    // ports of its direction have been counted.
+    midiInGetNumDevs();
+    midiOutGetNumDevs();
     if (openMidiIn(inDeviceId) != 0) {
         std::printf("Error: The MIDI In of device is missing!\n\n");
         return false;

@@ -22,7 +22,8 @@ extern ReplyMailbox mailbox;
 bool replyPresent();
 // Clears the mailbox and gives the reply's code; call only after replyPresent().
 uint8_t takeReplyCode();
-// Records a message the platform has put into replyBuffer.
+// Records a message the platform has put into replyBuffer; the rest of a
+// message that did not fit into the buffer before is passed over.
 void postReply(uint16_t length);
 // Any message at all, even one too short to be a reply.
 bool messageWaiting();

@@ -72,12 +72,17 @@ bool MidiInBufferQueue::holdsBuffers() {
 
 MIDIHDR *MidiInBufferQueue::fill(const unsigned char *message, size_t length) {
     if (length == 0 || message[0] != 0xF0) return nullptr;
+    return fillPart(message, length);
+}
+
+MIDIHDR *MidiInBufferQueue::fillPart(const unsigned char *bytes, size_t length) {
+    if (length == 0) return nullptr;
     std::lock_guard<std::mutex> guard(lock);
     if (!started || queued.empty()) return nullptr;
     MIDIHDR *header = queued.front();
     queued.pop_front();
     size_t copied = length < header->dwBufferLength ? length : header->dwBufferLength;
-    std::memcpy(header->lpData, message, copied);
+    std::memcpy(header->lpData, bytes, copied);
     header->dwBytesRecorded = static_cast<DWORD>(copied);
     header->dwFlags = (header->dwFlags & ~static_cast<DWORD>(MHDR_INQUEUE)) | MHDR_DONE;
     return header;

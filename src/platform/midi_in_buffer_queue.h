@@ -33,6 +33,9 @@ class MidiInBufferQueue {
     // queued buffer, cut at its length, and that buffer is returned; anything
     // else, or a message while stopped or without a buffer, is dropped (null).
     MIDIHDR *fill(const unsigned char *message, size_t length);
+    // The same for any piece of a message, such as the rest of one that did
+    // not fit into the buffer before.
+    MIDIHDR *fillPart(const unsigned char *bytes, size_t length);
     // Milliseconds since start(), the time stamp winmm passes with a message.
     DWORD elapsedMs();
 

@@ -60,6 +60,11 @@ typedef HMIDIOUT *LPHMIDIOUT;
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 
+// The multimedia structures are byte-packed, as mmsystem.h packs them: on a
+// 64-bit system MIDIHDR is 112 bytes, not the 120 that natural alignment gives,
+// and a DLL standing in for winmm must read the program's headers as such.
+#pragma pack(push, 1)
+
 typedef struct midihdr_tag {
     LPSTR lpData;
     DWORD dwBufferLength;
@@ -92,6 +97,8 @@ typedef struct tagMIDIOUTCAPSA {
     DWORD dwSupport;
 } MIDIOUTCAPSA, *LPMIDIOUTCAPSA;
 
+#pragma pack(pop)
+
 typedef struct _FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
@@ -112,6 +119,7 @@ typedef struct _WIN32_FIND_DATAA {
 
 typedef void(CALLBACK *MIDIINPROC)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
 
+UINT midiInGetNumDevs(void);
 MMRESULT midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen);
 MMRESULT midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic);
 MMRESULT midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh);
@@ -121,6 +129,7 @@ MMRESULT midiInStart(HMIDIIN hmi);
 MMRESULT midiInReset(HMIDIIN hmi);
 MMRESULT midiInClose(HMIDIIN hmi);
 
+UINT midiOutGetNumDevs(void);
 MMRESULT midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen);
 MMRESULT midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc);
 MMRESULT midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);

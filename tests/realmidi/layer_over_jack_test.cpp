@@ -145,6 +145,8 @@ TEST_F(LayerOverJack, ListsTheDeviceButNeverItsOwnPorts) {
     EXPECT_TRUE(isBoxPort(inCaps.szPname, ":out")) << inCaps.szPname;
     EXPECT_TRUE(isBoxPort(outCaps.szPname, ":in")) << outCaps.szPname;
     // One port each way: the next number is beyond the last.
+    EXPECT_EQ(1u, midiInGetNumDevs());
+    EXPECT_EQ(1u, midiOutGetNumDevs());
     ASSERT_EQ(midiInGetDevCapsA(1, &inCaps, sizeof inCaps), MMSYSERR_BADDEVICEID);
     ASSERT_EQ(midiOutGetDevCapsA(1, &outCaps, sizeof outCaps), MMSYSERR_BADDEVICEID);
 
@@ -154,6 +156,8 @@ TEST_F(LayerOverJack, ListsTheDeviceButNeverItsOwnPorts) {
     ASSERT_EQ(midiOutOpen(&out.handle, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     // Our own input and output ports are on the server now, and still only
     // the device counts, under the same numbers.
+    EXPECT_EQ(1u, midiInGetNumDevs());
+    EXPECT_EQ(1u, midiOutGetNumDevs());
     EXPECT_EQ(midiInGetDevCapsA(1, &inCaps, sizeof inCaps), MMSYSERR_BADDEVICEID);
     EXPECT_EQ(midiOutGetDevCapsA(1, &outCaps, sizeof outCaps), MMSYSERR_BADDEVICEID);
     ASSERT_EQ(midiOutGetDevCapsA(0, &outCaps, sizeof outCaps), MMSYSERR_NOERROR);

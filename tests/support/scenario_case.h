@@ -72,10 +72,12 @@ inline device::Faults faultsOf(const ScenarioCase &row) {
 // Runs the row and checks the whole output, the frame count, the time, the
 // short messages and the box's image; gives the run for further checks. A
 // peer, when given, carries the frames to the model in place of the plain one.
-inline RunResult checkScenario(const ScenarioCase &row, device::Model &model, sim::Peer *peer = nullptr) {
+inline RunResult checkScenario(const ScenarioCase &row, device::Model &model, sim::Peer *peer = nullptr,
+                               sim::MidiStack stack = sim::MidiStack::winmm) {
     Bytes kit = makeKit(row.recordSizes);
     Setup setup;
     setup.kitText = kitText(kit);
+    setup.stack = stack;
     RunResult run = peer ? runUpdateWith(setup, *peer) : runUpdateAgainst(setup, model);
     EXPECT_EQ(run.output, expected::start + row.body + expected::pause);
     EXPECT_EQ(run.frames.size(), row.frames);

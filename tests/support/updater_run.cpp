@@ -35,6 +35,7 @@ RunResult runUpdateWith(const Setup &setup, sim::Peer &peer) {
     mailbox.replyLength = 0;
     sim::setInputPorts(setup.inputs);
     sim::setOutputPorts(setup.outputs);
+    sim::setMidiStack(setup.stack);
     sim::attachPeer(&peer);
 
     RunResult result;

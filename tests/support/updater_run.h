@@ -18,6 +18,7 @@ struct Setup {
     std::vector<sim::PortEntry> inputs = {{"USB Device", false}};
     std::vector<sim::PortEntry> outputs = {{"USB Device", false}};
     sim::ClockMode clock = sim::ClockMode::virtualTime;
+    sim::MidiStack stack = sim::MidiStack::winmm;
 };
 
 struct RunResult {

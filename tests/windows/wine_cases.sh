@@ -8,12 +8,20 @@
 #
 #   wine_cases.sh EXE WINMM_DLL TARGET GROUP...
 #
+# EXE is the 32-bit program, or with WINEARCH=win64 in the environment (and a
+# 64-bit Wine first on PATH) the 64-bit one; WINMM_DLL is the stand-in built
+# for the same.
+#
 #   no-ports  Wine's own winmm with Wine's sound drivers disabled: no MIDI
 #             ports, so a run past the kit stages ends with the
 #             missing-input-port message;
 #   stand-in  the stand-in WINMM_DLL beside the program (the device model
 #             behind MIDI ports): whole updates, with the box's image and
 #             counters checked as well;
+#   midi-services  the same stand-in playing Windows 11's MIDI service: its
+#             synth at output 0, opens refused until the ports were counted,
+#             long answers in several buffers, a send to a box gone failing
+#             after 1 s, midiInReset calling back until no buffer is queued;
 #   alsa      Wine's own winmm over the ALSA sequencer, TARGET
 #             (tarnwick-target) as the box. Needs /dev/snd/seq without
 #             "Midi Through", whose ports Wine lists as ordinary ones.
@@ -37,7 +45,7 @@ midi_kit=three-records.kit
 
 work=$(mktemp -d /tmp/tarnwick-windows.XXXXXX)
 # Wine writes its fonts cache and menu entries below HOME.
-export HOME=$work/home WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all
+export HOME=$work/home WINEPREFIX=$work/prefix WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all
 mkdir "$HOME"
 # No Mono or Gecko install prompts while the prefix is created, no menu
 # entries, and no sound drivers: they carry Wine's MIDI ports, so the runs see
@@ -112,17 +120,25 @@ run_case() {
 for byte in $(tr -cs '0-9A-Fa-f' ' ' <"$cases_dir/kits/$midi_kit"); do printf "\\x$byte"; done >"$work/kit.image"
 head -c 50 "$work/kit.image" >"$work/two-records.image"
 
-# stand_in_case NAME PORTS FAULTS IMAGE COUNTERS: the program and the stand-in
-# winmm, with the kit as Tarnwick_Box.kit; PORTS and FAULTS as
-# TARNWICK_TEST_PORTS and TARNWICK_TEST_FAULTS take them. At the end the box
-# must hold IMAGE and report COUNTERS, which end with the number of ports left
-# open; "-" for both when no port may ever be opened.
+# The program with the stand-in winmm beside it, where Wine looks first for a
+# native DLL.
+stand_in_bin=$work/stand-in-bin
+mkdir "$stand_in_bin"
+cp "$exe" "$double_dll" "$stand_in_bin/"
+
+# stand_in_case NAME PORTS FAULTS IMAGE COUNTERS [STACK]: the program and the
+# stand-in winmm, with the kit as Tarnwick_Box.kit; PORTS, FAULTS and STACK
+# (winmm unless told) as TARNWICK_TEST_PORTS, TARNWICK_TEST_FAULTS and
+# TARNWICK_TEST_STACK take them. At the end the box must hold IMAGE and report
+# COUNTERS, which end with the number of ports left open; "-" for both when no
+# port may ever be opened.
 stand_in_case() {
-  local name=$1 ports=$2 faults=$3 image=$4 counters=$5 report=$work/$1.report
+  local name=$1 ports=$2 faults=$3 image=$4 counters=$5 stack=${6:-winmm} report=$work/$1.report
   mkdir "$report"
   # Wine's Z: drive is the Unix root.
-  run_case "$name" "$stand_in_bin/tarnwick-update.exe" "$midi_kit" Tarnwick_Box.kit \
+  run_case "$name" "$stand_in_bin/$(basename "$exe")" "$midi_kit" Tarnwick_Box.kit \
     WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winmm=n" TARNWICK_TEST_PORTS="$ports" TARNWICK_TEST_FAULTS="$faults" \
+    TARNWICK_TEST_STACK="$stack" \
     TARNWICK_TEST_IMAGE="Z:$report/image" TARNWICK_TEST_COUNTERS="Z:$report/counters" || return 0
   if [ "$image" = - ]; then
     check "$name: no port opened" test ! -e "$report/counters"
@@ -174,11 +190,6 @@ for group in "$@"; do
     ;;
   stand-in)
     echo "-- the stand-in winmm, a Tarnwick Box behind its ports"
-    # The program with the stand-in winmm beside it, where Wine looks first
-    # for a native DLL.
-    stand_in_bin=$work/stand-in-bin
-    mkdir "$stand_in_bin"
-    cp "$exe" "$double_dll" "$stand_in_bin/"
     stand_in_case clean-update "$box" "" kit "frames=5 handshakes=1 attempts=3 written=3 open=0"
     stand_in_case crc-retry "$box" verdicts=20 kit "frames=7 handshakes=1 attempts=4 written=3 open=0"
     stand_in_case silent-device "$box" silent empty "frames=19 handshakes=0 attempts=0 written=0 open=0"
@@ -188,6 +199,29 @@ for group in "$@"; do
     # Port 0 is held by another program: the search ends there, port 1 is
     # never tried.
     stand_in_case held-port "!$box|$box" "" - -
+    ;;
+  midi-services)
+    echo "-- the stand-in winmm as Windows 11's MIDI service, a Tarnwick Box behind its ports"
+    # Its synth takes output 0: one output port passed over, so two output
+    # lines in every run.
+    stand_in_case services-clean-update "$box" "" kit "frames=5 handshakes=1 attempts=3 written=3 open=0" midi-services
+    stand_in_case services-crc-retry "$box" verdicts=20 kit "frames=7 handshakes=1 attempts=4 written=3 open=0" \
+      midi-services
+    stand_in_case services-silent-device "$box" silent empty "frames=19 handshakes=0 attempts=0 written=0 open=0" \
+      midi-services
+    # The cable pulled after the second record: the next send times out.
+    stand_in_case services-unplugged-in-transfer "$box" fail-after=4 two-records \
+      "frames=5 handshakes=1 attempts=2 written=2 open=0" midi-services
+    # Answers of 260 bytes come in two buffers, the second all 0x1A data
+    # bytes: the first record's refusal still counts as one, so the output
+    # is that of the CRC retry.
+    stand_in_case services-long-reply "$box" long-replies=260:1A,verdicts=20 kit \
+      "frames=7 handshakes=1 attempts=4 written=3 open=0" midi-services
+    # The service's loopback ports come first: the program takes loopback A
+    # (input 0, output 1), whose frames go out on loopback B, and hears
+    # nothing.
+    stand_in_case services-loopback-first "~Default App Loopback (A)|~Default App Loopback (B)|$box" "" empty \
+      "frames=0 handshakes=0 attempts=0 written=0 open=0" midi-services
     ;;
   alsa)
     echo "-- Wine's own winmm over the ALSA sequencer, tarnwick-target as the box"

@@ -206,6 +206,14 @@ void receiveMessage(double, std::vector<unsigned char> *message, void *user) {
 
 }  // namespace
 
+UINT midiInGetNumDevs() {
+    try {
+        return static_cast<UINT>(Listing<RtMidiIn>(inClientName).entries.size());
+    } catch (...) {
+        return 0;
+    }
+}
+
 MMRESULT midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic) {
     try {
         MIDIINCAPSA full = {};
@@ -284,6 +292,14 @@ MMRESULT midiInClose(HMIDIIN hmi) {
     hmi->notify(MIM_CLOSE, 0, 0);
     delete hmi;
     return MMSYSERR_NOERROR;
+}
+
+UINT midiOutGetNumDevs() {
+    try {
+        return static_cast<UINT>(Listing<RtMidiOut>(outClientName).entries.size());
+    } catch (...) {
+        return 0;
+    }
 }
 
 MMRESULT midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc) {

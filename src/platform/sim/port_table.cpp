@@ -45,6 +45,8 @@ void resetPorts() {
     closeAllOutPorts();
     ports.peer = nullptr;
     ports.stillPlayingReplies = 0;
+    ports.stack = MidiStack::winmm;
+    ports.inCounted = ports.outCounted = false;
     ports.frames.clear();
     ports.log.clear();
     ports.longDelivered = ports.shortDelivered = ports.dropped = 0;
@@ -52,7 +54,7 @@ void resetPorts() {
 
 int firstDevicePort(const std::vector<PortEntry> &entries) {
     for (size_t i = 0; i < entries.size(); ++i)
-        if (!isSystemName(entries[i].name)) return int(i);
+        if (!isSystemName(entries[i].name) && !entries[i].virtualPort) return int(i);
     return -1;
 }
 
@@ -94,6 +96,11 @@ void setSingleDevice(const std::string &name) {
 void attachPeer(Peer *peer) {
     std::lock_guard<std::mutex> guard(hostLock);
     ports.peer = peer;
+}
+
+void setMidiStack(MidiStack stack) {
+    std::lock_guard<std::mutex> guard(hostLock);
+    ports.stack = stack;
 }
 
 void setStillPlayingReplies(int count) {

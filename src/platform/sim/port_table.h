@@ -25,6 +25,7 @@ struct HMIDIIN__ {
 
 struct HMIDIOUT__ {
     bool open = false;
+    bool sendsFail = false;  // MIDI Services after a send that timed out
 };
 
 namespace sim {
@@ -39,6 +40,8 @@ struct PortTable {
     HMIDIOUT__ out[maxOpenablePorts];
     Peer *peer = nullptr;
     int stillPlayingReplies = 0;
+    MidiStack stack = MidiStack::winmm;
+    bool inCounted = false, outCounted = false;
 
     std::vector<SentFrame> frames;
     std::vector<std::string> log;
@@ -58,7 +61,7 @@ MMRESULT copyCaps(const std::vector<PortEntry> &entries, UINT_PTR id, Caps *caps
     return MMSYSERR_NOERROR;
 }
 
-// The first port whose name is not a system port's, or -1.
+// The first port that is neither a system port nor a virtual one, or -1.
 int firstDevicePort(const std::vector<PortEntry> &entries);
 // The port's number, or -1 when the handle is not an open port.
 int openInIndex(HMIDIIN handle);

@@ -19,11 +19,15 @@
 
 namespace sim {
 
-// One line of the host's port table: the product name the port reports, and
-// whether opening it fails, as for a port another program holds.
+// One line of the host's port table: the product name the port reports,
+// whether opening it fails, as for a port another program holds, and whether
+// it is a port with no device behind it (a loopback or another program's
+// virtual port): it takes frames and never answers, and the peer is never
+// attached to it.
 struct PortEntry {
     std::string name;
     bool failsOpen = false;
+    bool virtualPort = false;
 };
 
 class Peer {
@@ -41,6 +45,14 @@ struct SentFrame {
 
 enum class ClockMode { virtualTime, realTime };
 
+// The Windows MIDI stack the host plays: the classic winmm, or Windows 11's
+// MIDI Services (wdmaud2.drv), which refuses to open a port by number until
+// the ports of that direction have been counted, hands a SysEx message longer
+// than the queued buffer over in several buffers, calls back from midiInReset
+// until no buffer is queued, and fails a send it could not pass on after 1 s
+// with MMSYSERR_ERROR, and every later send on that port at once.
+enum class MidiStack { winmm, midiServices };
+
 // Starts afresh: no ports, no peer, no traffic, the clock at 0. Call only
 // while the program is not running.
 void reset(ClockMode mode = ClockMode::virtualTime);
@@ -50,6 +62,7 @@ void setOutputPorts(const std::vector<PortEntry> &ports);
 // The usual machine: one USB device as port 0 on both sides.
 void setSingleDevice(const std::string &name = "USB Device");
 void attachPeer(Peer *peer);
+void setMidiStack(MidiStack stack);
 
 // Posts a message for the program, due delayMs after the current time. A
 // message beginning with 0xF0 is SysEx; anything else of 1 to 3 bytes is a

@@ -40,12 +40,24 @@ void deliverToProgram(std::unique_lock<std::mutex> &held, const std::vector<uint
         return;
     }
     MIDIHDR *header = port.buffers->fill(bytes.data(), bytes.size());
-    if (header == nullptr) {
-        ports.dropped++;
-        return;
+    size_t handedOver = 0;
+    for (;;) {
+        if (header == nullptr) {
+            ports.dropped++;
+            return;
+        }
+        handedOver += header->dwBytesRecorded;
+        ports.longDelivered++;
+        callProgram(held, port, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header));
+        // Windows 11's MIDI service goes on with the rest of a message longer
+        // than the buffer in the next queued one; winmm drops it.
+        if (ports.stack != MidiStack::midiServices || handedOver == bytes.size()) return;
+        if (!port.open() || !port.buffers->receiving()) {
+            ports.dropped++;
+            return;
+        }
+        header = port.buffers->fillPart(bytes.data() + handedOver, bytes.size() - handedOver);
     }
-    ports.longDelivered++;
-    callProgram(held, port, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header));
 }
 
 }  // namespace sim
@@ -53,10 +65,17 @@ void deliverToProgram(std::unique_lock<std::mutex> &held, const std::vector<uint
 using sim::hostLock;
 using sim::ports;
 
+UINT midiInGetNumDevs() {
+    std::lock_guard<std::mutex> guard(hostLock);
+    ports.inCounted = true;
+    return static_cast<UINT>(ports.inputs.size());
+}
+
 MMRESULT midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen) {
     std::lock_guard<std::mutex> guard(hostLock);
     ports.log.push_back("midiInOpen " + std::to_string(uDeviceID));
     if (uDeviceID >= ports.inCount) return MMSYSERR_BADDEVICEID;
+    if (ports.stack == sim::MidiStack::midiServices && !ports.inCounted) return MMSYSERR_BADDEVICEID;
     HMIDIIN__ &port = ports.in[uDeviceID];
     if (ports.inputs[uDeviceID].failsOpen || port.open()) return MMSYSERR_ALLOCATED;
     port.buffers.emplace();
@@ -97,14 +116,23 @@ MMRESULT midiInStart(HMIDIIN hmi) {
 }
 
 // Stops reception and returns every queued buffer, empty, as Windows does.
+// Windows 11's MIDI service goes on until no buffer is queued, so a callback
+// that queues each one again keeps it going for ever; the host gives up after
+// a number of rounds that no sound callback needs, and logs it.
 MMRESULT midiInReset(HMIDIIN hmi) {
+    const int roundsAtMost = 100;
     std::unique_lock<std::mutex> held(hostLock);
     int i = sim::openInIndex(hmi);
     if (i < 0) return MMSYSERR_INVALHANDLE;
     ports.log.push_back("midiInReset " + std::to_string(i));
-    for (MIDIHDR *header : hmi->buffers->reset())
-        sim::callProgram(held, *hmi, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header));
-    return MMSYSERR_NOERROR;
+    for (int round = 0; round < roundsAtMost; ++round) {
+        for (MIDIHDR *header : hmi->buffers->reset())
+            sim::callProgram(held, *hmi, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header));
+        if (ports.stack != sim::MidiStack::midiServices || !hmi->open() || !hmi->buffers->holdsBuffers())
+            return MMSYSERR_NOERROR;
+    }
+    ports.log.push_back("midiInReset " + std::to_string(i) + " looped");
+    return MMSYSERR_ERROR;
 }
 
 // Like Windows, refuses while a buffer is still queued.

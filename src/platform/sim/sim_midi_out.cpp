@@ -1,6 +1,7 @@
 // The output side of the simulated host's winmm: every frame sent on the
 // device's port is recorded with its time and handed to the peer at once.
 
+#include "platform/sim/delivery_engine.h"
 #include "platform/sim/host_lock.h"
 #include "platform/sim/port_table.h"
 #include "platform/sim/virtual_clock.h"
@@ -8,12 +9,20 @@
 using sim::hostLock;
 using sim::ports;
 
+UINT midiOutGetNumDevs() {
+    std::lock_guard<std::mutex> guard(hostLock);
+    ports.outCounted = true;
+    return static_cast<UINT>(ports.outputs.size());
+}
+
 MMRESULT midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR, DWORD_PTR, DWORD) {
     std::lock_guard<std::mutex> guard(hostLock);
     ports.log.push_back("midiOutOpen " + std::to_string(uDeviceID));
     if (uDeviceID >= ports.outCount) return MMSYSERR_BADDEVICEID;
+    if (ports.stack == sim::MidiStack::midiServices && !ports.outCounted) return MMSYSERR_BADDEVICEID;
     if (ports.outputs[uDeviceID].failsOpen || ports.out[uDeviceID].open) return MMSYSERR_ALLOCATED;
     ports.out[uDeviceID].open = true;
+    ports.out[uDeviceID].sendsFail = false;
     *phmo = &ports.out[uDeviceID];
     return MMSYSERR_NOERROR;
 }
@@ -43,12 +52,16 @@ MMRESULT midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT) {
 }
 
 // The frame is recorded and handed to the peer when it goes out on the
-// device's port; the call returns once the peer has it.
+// device's port; the call returns once the peer has it. A frame the peer
+// refuses fails the send at once, or on Windows 11's MIDI service after its
+// 1 s time-out, and then every later send on the port at once.
 MMRESULT midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT) {
+    const uint32_t servicesTimeoutMs = 1000;
     std::unique_lock<std::mutex> held(hostLock);
     int i = sim::openOutIndex(hmo);
     if (i < 0) return MMSYSERR_INVALHANDLE;
     if (!(pmh->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
+    if (hmo->sendsFail) return MMSYSERR_ERROR;
     if (i != sim::firstDevicePort(ports.outputs)) return MMSYSERR_NOERROR;
     const uint8_t *data = reinterpret_cast<const uint8_t *>(pmh->lpData);
     uint64_t now = sim::clockNowMs();
@@ -56,7 +69,14 @@ MMRESULT midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT) {
     sim::Peer *peer = ports.peer;
     held.unlock();
     bool accepted = peer == nullptr || peer->onFrame(data, pmh->dwBufferLength, now);
-    return accepted ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
+    if (accepted) return MMSYSERR_NOERROR;
+    held.lock();
+    if (ports.stack != sim::MidiStack::midiServices) return MMSYSERR_NODRIVER;
+    held.unlock();
+    sim::sleepOnClock(servicesTimeoutMs);
+    held.lock();
+    hmo->sendsFail = true;
+    return MMSYSERR_ERROR;
 }
 
 MMRESULT midiOutClose(HMIDIOUT hmo) {

@@ -20,6 +20,7 @@ const PortList oneDevice = {{"USB Device", false}};
 const PortList systemOnly = {{"Microsoft MIDI Mapper", false}, {"Microsoft GS Wavetable Synth", false}};
 const PortList heldThenFree = {{"USB Device", true}, {"USB Device", false}};
 const PortList deviceThenSystem = {{"USB Device", false}, {"Microsoft GS Wavetable Synth", false}};
+const PortList synthThenDevice = {{"Microsoft GS Wavetable Synth", false}, {"USB Device", false}};
 
 const PortLog bothOpen = {"midiInOpen 0", "midiOutOpen 0"};
 // A system port at 0 passed over, the device kept at 1.
@@ -38,6 +39,7 @@ struct SearchCase {
     bool opens;
     std::string printed;
     PortLog log;
+    sim::MidiStack stack = sim::MidiStack::winmm;
 };
 
 void PrintTo(const SearchCase &row, std::ostream *out) { *out << row.name; }
@@ -52,6 +54,10 @@ std::vector<SearchCase> searchCases() {
         {"out only system ports", oneDevice, systemOnly, false, inLine + outLine + outLine + outMissing,
          outputSkipsTwo},
         {"out port 0 held elsewhere, 1 free", oneDevice, heldThenFree, false, inLine + outMissing, bothOpen},
+        // Windows 11's MIDI service opens nothing by number before the ports
+        // were counted, and has its synth at output 0.
+        {"MIDI Services", oneDevice, synthThenDevice, true, inLine + outLine + outLine, outputSkipsOne,
+         sim::MidiStack::midiServices},
     };
     // A system port at 0 is passed over; only the first nine letters of the
     // system's name count, in either case.
@@ -73,6 +79,7 @@ TEST_P(PortSearch, KeepsTheDevicesPortsOrSaysWhichIsMissing) {
     const SearchCase &c = GetParam();
     sim::setInputPorts(c.inputs);
     sim::setOutputPorts(c.outputs);
+    sim::setMidiStack(c.stack);
     bool opened = false;
     EXPECT_EQ(c.printed, capturedStdout([&] { opened = openPorts(0, 0); }));
     EXPECT_EQ(c.opens, opened);

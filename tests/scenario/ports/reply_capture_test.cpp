@@ -109,23 +109,62 @@ TEST_F(ReplyCapture, NothingArrivesAfterClose) {
     EXPECT_EQ(log, sim::portLog());
 }
 
-// A handler call that comes after the close began (the platform returning the
-// buffer, or a message in flight) must not hand the buffer back: a queued
-// buffer keeps the port from closing.
-TEST_F(ReplyCapture, LateHandlerCallAfterCloseDoesNotQueueTheBuffer) {
-    ASSERT_EQ(1, closeMidiIn());
+// The handler hands the buffer back only for a message while the port is
+// open. A message in flight once the close began must not queue it again (a
+// queued buffer keeps the port from closing), nor may an empty one, which is
+// how midiInReset returns them: Windows 11's MIDI service calls back until no
+// buffer is queued, so either would keep the reset going for ever.
+struct HandBackCase {
+    const char *name;
+    bool closing;  // the program's port is being closed
+    bool reset;    // the buffer comes back from midiInReset, empty; else with a message
+    bool queuedAgain;
+};
+
+void PrintTo(const HandBackCase &row, std::ostream *out) { *out << row.name; }
+
+const HandBackCase handBackCases[] = {
+    {"message while open", false, false, true},
+    {"message after the close began", true, false, false},
+    {"reset while open", false, true, false},
+    {"reset after the close began", true, true, false},
+};
+
+using HandBack = Rows<Ports<Start::bareHost>, HandBackCase>;
+
+// The program holds port 0; the buffer is on port 1, opened with the
+// program's handler, on the MIDI Services stack.
+TEST_P(HandBack, QueuesTheBufferAgainOnlyForAMessageWhileOpen) {
+    const HandBackCase &c = GetParam();
+    sim::setInputPorts({{"USB Device", false}, {"USB Device", false}});
+    sim::setMidiStack(sim::MidiStack::midiServices);
+    midiInGetNumDevs();
+    capturedStdout([] { ASSERT_EQ(0, openMidiIn(0)); });
+    if (c.closing) {
+        ASSERT_EQ(1, closeMidiIn());
+    }
     HMIDIIN handle = nullptr;
-    ASSERT_EQ(MMSYSERR_NOERROR, midiInOpen(&handle, 0, 0, 0, CALLBACK_NULL));
+    ASSERT_EQ(MMSYSERR_NOERROR,
+              midiInOpen(&handle, 1, reinterpret_cast<DWORD_PTR>(&midiInHandler), 0, CALLBACK_FUNCTION));
     uint8_t buffer[8] = {0xF0, 0x23, 0xF7};
     MIDIHDR header = {};
     header.lpData = reinterpret_cast<LPSTR>(buffer);
     header.dwBufferLength = sizeof buffer;
     ASSERT_EQ(MMSYSERR_NOERROR, midiInPrepareHeader(handle, &header, sizeof header));
-    header.dwBytesRecorded = 3;
-    header.dwFlags |= MHDR_DONE;
-    midiInHandler(handle, MIM_LONGDATA, 0, reinterpret_cast<DWORD_PTR>(&header), 0);
-    EXPECT_EQ(0u, header.dwFlags & MHDR_INQUEUE);
+    if (c.reset) {
+        ASSERT_EQ(MMSYSERR_NOERROR, midiInAddBuffer(handle, &header, sizeof header));
+        midiInStart(handle);
+        EXPECT_EQ(MMSYSERR_NOERROR, midiInReset(handle));
+    } else {
+        header.dwBytesRecorded = 3;
+        header.dwFlags |= MHDR_DONE;
+        midiInHandler(handle, MIM_LONGDATA, 0, reinterpret_cast<DWORD_PTR>(&header), 0);
+    }
+    EXPECT_EQ(c.queuedAgain, (header.dwFlags & MHDR_INQUEUE) != 0);
+    if (c.queuedAgain) midiInReset(handle);
     EXPECT_EQ(MMSYSERR_NOERROR, midiInClose(handle));
 }
+
+INSTANTIATE_TEST_SUITE_P(Ports, HandBack, ::testing::ValuesIn(handBackCases), caseName<HandBackCase>);
 
 }  // namespace

@@ -30,6 +30,8 @@ std::string describe(const Faults &f) {
     optional("final ", f.finalImageSize);
     optional("silentAfter ", f.silentAfterRecords);
     optional("failAfter ", f.failAfterFrames);
+    if (f.replyLength != sound.replyLength)
+        out << "long " << f.replyLength << ":" << std::hex << int(f.replyFill) << std::dec << " ";
     for (const auto *tweaks : {&f.handshakeReplies, &f.recordReplies}) {
         for (const auto &tweak : *tweaks) {
             out << (tweaks == &f.recordReplies ? "record " : "greeting ") << tweak.first << ":";
@@ -48,8 +50,8 @@ TEST(FaultText, ReadsEveryKeyAndRefusesWhatItCannotRead) {
     } cases[] = {
         {"", ""},
         // The Wine cases' texts, all at once.
-        {"silent,latency=20,handshake=31,verdicts=20,final-size=51,silent-after=1,fail-after=7",
-         "silent latency 20 handshake 31 verdict 20 final 51 silentAfter 1 failAfter 7 "},
+        {"silent,latency=20,handshake=31,verdicts=20,final-size=51,silent-after=1,fail-after=7,long-replies=260:1A",
+         "silent latency 20 handshake 31 verdict 20 final 51 silentAfter 1 failAfter 7 long 260:1a "},
         // Numbers as tarnwick-target's command line reads them; zero counts.
         {"handshake=0x7f,latency=0x10,abandon-after=0,silent-after=0",
          "latency 16 abandon 0 handshake 7f silentAfter 0 "},
@@ -65,6 +67,7 @@ TEST(FaultText, ReadsEveryKeyAndRefusesWhatItCannotRead) {
         {"handshake=123", "'123' is not a reply code (hexadecimal, such as 1A or 0x1A)"},
         {"no-reply=0", "'0' is not a number from 1"},
         {"late-reply=2", "'2' is not N:MS"},
+        {"long-replies=260", "'260' is not N:HH"},
         {"latency=1,,silent", "'' is not a fault"},
         {"slow", "'slow' is not a fault"},
     };

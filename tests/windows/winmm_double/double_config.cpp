@@ -29,8 +29,10 @@ std::vector<sim::PortEntry> readPorts(const std::string &table) {
     for (std::string name : device::splitText(table, '|')) {
         bool held = !name.empty() && name[0] == '!';
         if (held) name.erase(0, 1);
+        bool virtualPort = !name.empty() && name[0] == '~';
+        if (virtualPort) name.erase(0, 1);
         if (name.empty() || name.size() >= MAXPNAMELEN) refuse("TARNWICK_TEST_PORTS", "cannot read '" + table + "'");
-        ports.push_back({name, held});
+        ports.push_back({name, held, virtualPort});
     }
     return ports;
 }
@@ -39,7 +41,15 @@ std::vector<sim::PortEntry> readPorts(const std::string &table) {
 
 Config readConfig() {
     Config config;
-    config.ports = readPorts(environment("TARNWICK_TEST_PORTS", "Tarnwick Box"));
+    config.inputs = readPorts(environment("TARNWICK_TEST_PORTS", "Tarnwick Box"));
+    config.outputs = config.inputs;
+    std::string stack = environment("TARNWICK_TEST_STACK", "winmm");
+    if (stack == "midi-services") {
+        config.stack = sim::MidiStack::midiServices;
+        config.outputs.insert(config.outputs.begin(), {"Microsoft GS Wavetable Synth", false, false});
+    } else if (stack != "winmm") {
+        refuse("TARNWICK_TEST_STACK", "'" + stack + "' is neither winmm nor midi-services");
+    }
     try {
         config.faults = device::parseFaults(environment("TARNWICK_TEST_FAULTS", ""));
     } catch (const std::invalid_argument &e) {

@@ -4,7 +4,13 @@
 //   TARNWICK_TEST_PORTS     port names by device number, separated by "|",
 //                           the same table for input and output; a name that
 //                           begins with "!" is held by another program and
-//                           cannot be opened. Default: "Tarnwick Box".
+//                           cannot be opened, one that begins with "~" has no
+//                           device behind it (a loopback or another program's
+//                           virtual port). Default: "Tarnwick Box".
+//   TARNWICK_TEST_STACK     "winmm" (the default) or "midi-services": Windows
+//                           11's MIDI service, which puts its synth
+//                           "Microsoft GS Wavetable Synth" at output 0 ahead
+//                           of the table and behaves as sim::MidiStack says.
 //   TARNWICK_TEST_FAULTS    the box's faults as fault text (fault_text.h), such
 //                           as "latency=20,verdicts=20/1A".
 //   TARNWICK_TEST_IMAGE     file that receives the image the box has written.
@@ -14,7 +20,8 @@
 //                           first port opened.
 //
 // The box sits behind the first port whose name does not begin with
-// "Microsoft"; other ports take frames and never answer.
+// "Microsoft" and that is not marked "~"; other ports take frames and never
+// answer.
 #pragma once
 
 #include <string>
@@ -26,7 +33,8 @@
 namespace winmm_double {
 
 struct Config {
-    std::vector<sim::PortEntry> ports;
+    std::vector<sim::PortEntry> inputs, outputs;
+    sim::MidiStack stack = sim::MidiStack::winmm;
     device::Faults faults;
     std::string imagePath;
     std::string countersPath;

@@ -85,8 +85,9 @@ void setUp() {
         std::lock_guard<std::mutex> guard(sim::hostLock);
         sim::resetClock(sim::ClockMode::realTime);
     }
-    sim::setInputPorts(config.ports);
-    sim::setOutputPorts(config.ports);
+    sim::setInputPorts(config.inputs);
+    sim::setOutputPorts(config.outputs);
+    sim::setMidiStack(config.stack);
     sim::attachPeer(&peer);
 }
 
@@ -115,6 +116,11 @@ MMRESULT closed(MMRESULT result) {
 }
 
 }  // namespace
+
+WINMM_EXPORT UINT exportMidiInGetNumDevs() {
+    setUpOnce();
+    return midiInGetNumDevs();
+}
 
 WINMM_EXPORT MMRESULT exportMidiInGetDevCapsA(UINT_PTR id, LPMIDIINCAPSA caps, UINT size) {
     setUpOnce();
@@ -145,6 +151,11 @@ WINMM_EXPORT MMRESULT exportMidiInStart(HMIDIIN handle) { return midiInStart(han
 WINMM_EXPORT MMRESULT exportMidiInReset(HMIDIIN handle) { return midiInReset(handle); }
 
 WINMM_EXPORT MMRESULT exportMidiInClose(HMIDIIN handle) { return closed(midiInClose(handle)); }
+
+WINMM_EXPORT UINT exportMidiOutGetNumDevs() {
+    setUpOnce();
+    return midiOutGetNumDevs();
+}
 
 WINMM_EXPORT MMRESULT exportMidiOutGetDevCapsA(UINT_PTR id, LPMIDIOUTCAPSA caps, UINT size) {
     setUpOnce();
