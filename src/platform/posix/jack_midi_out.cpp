@@ -29,9 +29,9 @@ namespace {
 int processOut(jack_nframes_t frames, void *arg) {
     JackMidiOut *out = static_cast<JackMidiOut *>(arg);
     void *buffer = jack_port_get_buffer(out->port, frames);
-    jack_midi_clear_buffer(buffer);
     uint32_t size = 0;
-    while (jack_ringbuffer_peek(out->ring, reinterpret_cast<char *>(&size), sizeof size) == sizeof size &&
+    if (buffer != nullptr) jack_midi_clear_buffer(buffer);
+    while (buffer != nullptr && jack_ringbuffer_peek(out->ring, reinterpret_cast<char *>(&size), sizeof size) == sizeof size &&
            jack_ringbuffer_read_space(out->ring) >= sizeof size + size) {
         jack_ringbuffer_read_advance(out->ring, sizeof size);
         jack_midi_data_t *event = jack_midi_event_reserve(buffer, 0, size);
