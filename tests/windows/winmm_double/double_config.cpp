@@ -44,11 +44,12 @@ Config readConfig() {
     config.inputs = readPorts(environment("TARNWICK_TEST_PORTS", "Tarnwick Box"));
     config.outputs = config.inputs;
     std::string stack = environment("TARNWICK_TEST_STACK", "winmm");
-    if (stack == "midi-services") {
+    if (stack == "midi-services" || stack == "midi-services-unfixed") {
         config.stack = sim::MidiStack::midiServices;
+        config.narrowHandleFault = stack == "midi-services-unfixed";
         config.outputs.insert(config.outputs.begin(), {"Microsoft GS Wavetable Synth", false, false});
     } else if (stack != "winmm") {
-        refuse("TARNWICK_TEST_STACK", "'" + stack + "' is neither winmm nor midi-services");
+        refuse("TARNWICK_TEST_STACK", "'" + stack + "' is neither winmm nor midi-services(-unfixed)");
     }
     try {
         config.faults = device::parseFaults(environment("TARNWICK_TEST_FAULTS", ""));

@@ -10,7 +10,11 @@
 //   TARNWICK_TEST_STACK     "winmm" (the default) or "midi-services": Windows
 //                           11's MIDI service, which puts its synth
 //                           "Microsoft GS Wavetable Synth" at output 0 ahead
-//                           of the table and behaves as sim::MidiStack says.
+//                           of the table and behaves as sim::MidiStack says;
+//                           "midi-services-unfixed": the service before its
+//                           November 2026 fix, which wrote a 64-bit handle
+//                           into a 32-bit program's 4-byte slot, so that no
+//                           SysEx left a 32-bit program.
 //   TARNWICK_TEST_FAULTS    the box's faults as fault text (fault_text.h), such
 //                           as "latency=20,verdicts=20/1A".
 //   TARNWICK_TEST_IMAGE     file that receives the image the box has written.
@@ -35,6 +39,7 @@ namespace winmm_double {
 struct Config {
     std::vector<sim::PortEntry> inputs, outputs;
     sim::MidiStack stack = sim::MidiStack::winmm;
+    bool narrowHandleFault = false;
     device::Faults faults;
     std::string imagePath;
     std::string countersPath;

@@ -177,6 +177,7 @@ WINMM_EXPORT MMRESULT exportMidiOutUnprepareHeader(HMIDIOUT handle, LPMIDIHDR he
 }
 
 WINMM_EXPORT MMRESULT exportMidiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
+    if (config.narrowHandleFault && sizeof(void *) == 4) return MMSYSERR_ERROR;
     return midiOutLongMsg(handle, header, size);
 }
 
