@@ -1,18 +1,5 @@
 # Cross-builds the 32-bit Windows console program with Debian's MinGW-w64
-# toolchain. The win32 thread model is used: the program starts no threads of
-# its own, and this model needs no winpthread DLL or static library.
-set(CMAKE_SYSTEM_NAME Windows)
+# toolchain.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(mingw_prefix i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${mingw_prefix}-gcc-win32)
-set(CMAKE_CXX_COMPILER ${mingw_prefix}-g++-win32)
-set(CMAKE_RC_COMPILER ${mingw_prefix}-windres)
-
-# Headers and libraries come from the MinGW sysroot only; programs run at
-# build time come from the host.
-set(CMAKE_FIND_ROOT_PATH /usr/${mingw_prefix})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-toolchain.cmake)
