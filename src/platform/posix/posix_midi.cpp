@@ -87,6 +87,13 @@ void connect(Client<Port> &client, RtMidi::Api api, const char *clientName) {
     QuietErrorStream quiet;
     try {
         client.port.reset(new Port(api, clientName));
+        // A JACK client that finds no server says so here. RtMidi 5.0.0's
+        // output then makes a new ring buffer at every later call, leaking the
+        // one before: such a client is dropped, as a missing backend is.
+        if (quiet.anythingWritten()) {
+            client.port.reset();
+            return;
+        }
         client.port->setErrorCallback(countReport, client.reports.get());
     } catch (...) {
         client.port.reset();

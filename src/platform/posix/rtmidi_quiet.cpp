@@ -38,8 +38,16 @@ void silenceMidiLibraries() {
     });
 }
 
-// A stream without a buffer fails its writes quietly; giving the buffer back
-// clears the failure.
-QuietErrorStream::QuietErrorStream() : saved(std::cerr.rdbuf(nullptr)) {}
+int QuietErrorStream::CountingSink::overflow(int c) {
+    ++written;
+    return traits_type::not_eof(c);
+}
+
+std::streamsize QuietErrorStream::CountingSink::xsputn(const char *, std::streamsize count) {
+    written += count;
+    return count;
+}
+
+QuietErrorStream::QuietErrorStream() : saved(std::cerr.rdbuf(&sink)) {}
 
 QuietErrorStream::~QuietErrorStream() { std::cerr.rdbuf(saved); }
