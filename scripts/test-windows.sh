@@ -132,11 +132,11 @@ fi
 # program's here, the output also kept for the count.
 wine_log=$work/wine.log
 wine_cases() {
-  local where=$1 cases=(env "PATH=$wine_dir/bin:/usr/sbin:/usr/bin:/sbin:/bin" bash "$cases_dir/wine_cases.sh" "$exe"
-    "$double_dll" "$target")
+  local where=$1 bin=bin arch=win32 program=$exe dll=$double_dll cases
   shift
-  [ "$where" != 64 ] || cases=(env "PATH=$wine_dir/bin64:/usr/sbin:/usr/bin:/sbin:/bin" WINEARCH=win64 bash
-    "$cases_dir/wine_cases.sh" "$exe64" "$double64_dll" "$target")
+  [ "$where" != 64 ] || bin=bin64 arch=win64 program=$exe64 dll=$double64_dll
+  cases=(env "PATH=$wine_dir/$bin:/usr/sbin:/usr/bin:/sbin:/bin" "WINEARCH=$arch" bash "$cases_dir/wine_cases.sh"
+    "$program" "$dll" "$target")
   if [ "$where" = vm ]; then
     vm_run --modules "snd-seq $vm_usb_midi_modules" --timeout 2400 -- "${cases[@]}" "$@"
   else
