@@ -12,6 +12,10 @@
 
 struct JackMidiOut;
 
+// False where the build has no JACK library: RtMidi's output serves JACK
+// ports then.
+bool jackMidiOutBuilt();
+
 // A client named clientName with one MIDI output, portName, connected to the
 // JACK input port destination (its full name, as RtMidi lists it); nullptr
 // when there is no JACK support, no server, or the connection failed.

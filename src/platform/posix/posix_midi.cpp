@@ -330,14 +330,15 @@ MMRESULT midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR, DWORD_PTR, DWOR
         if (uDeviceID >= listing.entries.size()) return MMSYSERR_BADDEVICEID;
         const MidiPortEntry &entry = listing.entries[uDeviceID];
         std::unique_ptr<HMIDIOUT__> handle(new HMIDIOUT__);
-        if (entry.backend == MidiBackend::jack) {
+        if (entry.backend == MidiBackend::jack && jackMidiOutBuilt()) {
             std::string destination = listing.names[1].at(entry.backendIndex);
             // The listing's clients go first, so that ours is the only one of its name.
             for (Client<RtMidiOut> &client : listing.clients) client.close();
             handle->jack = openJackMidiOut(outClientName, outPortName, destination);
-        }
-        if (handle->jack == nullptr && !openListed(listing, entry, handle->client, outPortName))
+            if (handle->jack == nullptr) return MMSYSERR_ALLOCATED;
+        } else if (!openListed(listing, entry, handle->client, outPortName)) {
             return MMSYSERR_ALLOCATED;
+        }
         *phmo = handle.release();
         return MMSYSERR_NOERROR;
     } catch (...) {
