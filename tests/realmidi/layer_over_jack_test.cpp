@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "held_up_jack_cycles.h"
 #include "platform/platform.h"
 #include "private_jack_server.h"
 
@@ -253,6 +254,25 @@ TEST_F(LayerOverJack, SendsEachFrameWhole) {
     ASSERT_FALSE(received.empty());
     for (const Bytes &message : received) EXPECT_EQ(message, Bytes(frame, frame + sizeof frame));
     EXPECT_EQ(midiOutClose(opened.release()), MMSYSERR_NOERROR);
+}
+
+// The end of every run that opened the ports, with the machine holding up
+// JACK's process cycle and the closing thread: the close must not free what
+// a cycle still under way reads (which ends the program with a signal).
+TEST_F(LayerOverJack, ClosesTheOutputWhileACycleIsUnderWay) {
+    unsigned char frame[] = {0xF0, 0x3C, 0x11, 0x52, 0x07, 0x68, 0x4D, 0x23, 0xF7};
+    MIDIHDR header = {};
+    header.lpData = reinterpret_cast<LPSTR>(frame);
+    header.dwBufferLength = sizeof frame;
+    HeldUpJackCycles busyMachine;
+    for (int round = 0; round < 20; ++round) {
+        OpenOut opened;
+        ASSERT_EQ(midiOutOpen(&opened.handle, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+        ASSERT_EQ(midiOutPrepareHeader(opened.handle, &header, sizeof header), MMSYSERR_NOERROR);
+        ASSERT_EQ(midiOutLongMsg(opened.handle, &header, sizeof header), MMSYSERR_NOERROR);
+        ASSERT_EQ(midiOutUnprepareHeader(opened.handle, &header, sizeof header), MMSYSERR_NOERROR);
+        ASSERT_EQ(midiOutClose(opened.release()), MMSYSERR_NOERROR);
+    }
 }
 
 }  // namespace
