@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <iostream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -132,6 +133,9 @@ class LayerOverJack : public testing::Test {
         if (PrivateJackServer::jackdPath().empty()) GTEST_SKIP() << "jackd is not installed";
         ASSERT_TRUE(server.start(why)) << why;
         box.reset(new VirtualBox);
+    }
+    void TearDown() override {
+        if (HasFailure()) std::cout << "--- jackd's log:\n" << server.log();
     }
 
     PrivateJackServer server;
@@ -264,13 +268,15 @@ TEST_F(LayerOverJack, ClosesTheOutputWhileACycleIsUnderWay) {
     MIDIHDR header = {};
     header.lpData = reinterpret_cast<LPSTR>(frame);
     header.dwBufferLength = sizeof frame;
-    HeldUpJackCycles busyMachine;
     for (int round = 0; round < 20; ++round) {
         OpenOut opened;
         ASSERT_EQ(midiOutOpen(&opened.handle, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
         ASSERT_EQ(midiOutPrepareHeader(opened.handle, &header, sizeof header), MMSYSERR_NOERROR);
         ASSERT_EQ(midiOutLongMsg(opened.handle, &header, sizeof header), MMSYSERR_NOERROR);
         ASSERT_EQ(midiOutUnprepareHeader(opened.handle, &header, sizeof header), MMSYSERR_NOERROR);
+        // Only the close is held up: a client that opens while every cycle
+        // is slow can miss the server's time limit, and then finds no port.
+        HeldUpJackCycles busyMachine;
         ASSERT_EQ(midiOutClose(opened.release()), MMSYSERR_NOERROR);
     }
 }

@@ -19,6 +19,9 @@ class PrivateJackServer {
     // the reason when it does not.
     bool start(std::string &why);
 
+    // What the server wrote, for a failing test to show.
+    std::string log() const { return logFolder.read("jackd.log"); }
+
   private:
     std::string serverName;
     testkit::TempFolder logFolder{"tarnwick-jackd"};
