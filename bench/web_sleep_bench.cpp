@@ -15,7 +15,7 @@ EM_JS(void, tarnwick_bench_result, (const char *name, double ms), {
     Module.tarnwickHost.benchResult(UTF8ToString(name), ms);
 });
 
-EM_JS(void, tarnwick_bench_ended, (), { Module.tarnwickHost.ended(); });
+EM_JS(void, tarnwick_bench_ended, (), { Module.tarnwickRunEnded(); });
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 EM_ASYNC_JS(void, tarnwick_wait_for_key, (), { await Module.tarnwickHost.pause(); });
 
-EM_JS(void, tarnwick_run_ended, (), { Module.tarnwickHost.ended(); });
+EM_JS(void, tarnwick_run_ended, (), { Module.tarnwickRunEnded(); });
 
 void runPauseCommand() {
     std::fputs("Press any key to continue . . . ", stdout);

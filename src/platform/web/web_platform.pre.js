@@ -4,9 +4,11 @@
 //   midi         the MIDIAccess, granted with SysEx, or null: no ports;
 //   kit          {name, bytes} of the file the user chose, or null;
 //   write(bytes) every byte the program writes to standard output, a
-//                Uint8Array per write, in order;
+//                Uint8Array per write, in order (a line written by puts may
+//                come as its text and its line end);
 //   pause()      a promise that settles when the key-press prompt is answered;
-//   ended()      the run is over (after the pause).
+//   ended()      the run is over (after the pause); the program calls
+//                Module.tarnwickRunEnded(), which tells it.
 // Nothing thrown here reaches the program: a failure is a status it knows.
 
 // The one folder the program's directory search sees: it holds the chosen
@@ -27,7 +29,7 @@ Module.preRun = [].concat(Module.preRun || [], function () {
     var stream = FS.getStream(1);
     stream.stream_ops = Object.assign({}, stream.stream_ops, {
       write: function (stream, buffer, offset, length) {
-        Module.tarnwickHost.write(new Uint8Array(buffer.buffer, buffer.byteOffset + offset, length).slice());
+        if (length > 0) Module.tarnwickHost.write(new Uint8Array(buffer.buffer, buffer.byteOffset + offset, length).slice());
         return length;
       },
     });
@@ -38,39 +40,46 @@ Module.preRun = [].concat(Module.preRun || [], function () {
 // callback, five deep, to at least 4 ms, which would make 100 sleeps of 1 ms
 // last 400: every timer here is set from a MessageChannel message instead,
 // which is no timer and is never held back. A timer may also fire a little
-// late, so it covers a wait only up to timerLateness before its end; the rest,
+// late, so it covers a wait only up to tarnwickTimerLateness before its end; the rest,
 // and every short wait, goes in message steps. A hidden tab's timers are
 // slowed to a second or more, so there the whole wait goes in steps.
-Module.tarnwickWaitFor = (function () {
-  var timerLateness = 1.5;
-  var channel = new MessageChannel();
-  var steps = [];
-  channel.port1.onmessage = function () {
-    var step = steps.shift();
-    if (step) step();
-  };
-  function nextStep(step) {
-    steps.push(step);
-    channel.port2.postMessage(0);
-  }
-  return function (ms) {
-    var deadline = performance.now() + ms;
-    return new Promise(function (resolve) {
-      (function check() {
-        var left = deadline - performance.now();
-        if (left <= 0) {
-          resolve();
-        } else if (left > timerLateness && !document.hidden) {
-          nextStep(function () {
-            setTimeout(check, left - timerLateness);
-          });
-        } else {
-          nextStep(check);
-        }
-      })();
-    });
-  };
-})();
+var tarnwickTimerLateness = 1.5;
+var tarnwickStepChannel = new MessageChannel();
+var tarnwickSteps = [];
+tarnwickStepChannel.port1.onmessage = function () {
+  var step = tarnwickSteps.shift();
+  if (step) step();
+};
+
+function tarnwickNextStep(step) {
+  tarnwickSteps.push(step);
+  tarnwickStepChannel.port2.postMessage(0);
+}
+
+Module.tarnwickWaitFor = function (ms) {
+  var deadline = performance.now() + ms;
+  return new Promise(function (resolve) {
+    (function check() {
+      var left = deadline - performance.now();
+      if (left <= 0) {
+        resolve();
+      } else if (left > tarnwickTimerLateness && !document.hidden) {
+        tarnwickNextStep(function () {
+          setTimeout(check, left - tarnwickTimerLateness);
+        });
+      } else {
+        tarnwickNextStep(check);
+      }
+    })();
+  });
+};
+
+// The run is over and waits no more: the channel is closed, as a port that
+// listens would keep this module alive after the page has let go of it.
+Module.tarnwickRunEnded = function () {
+  tarnwickStepChannel.port1.close();
+  Module.tarnwickHost.ended();
+};
 
 // Ports in the browser's order; none without MIDI access.
 Module.tarnwickPorts = function (output) {

@@ -5,7 +5,7 @@
 // - elements: input#kit (type=file), button#start, pre#console (the console
 //   area), #notice (the page's own messages, outside the program's output),
 //   button#continue (answers the key-press prompt, as any key does);
-// - document.body.dataset.state: "choose" (no kit yet), "ready" (a kit
+// - document.body.dataset.state, set once the page is ready: "choose" (no kit yet), "ready" (a kit
 //   chosen), "running", "paused" (at the key-press prompt), "ended" (after
 //   the prompt was answered);
 // - window.tarnwickWritten: every byte the program wrote to standard output,
@@ -34,6 +34,9 @@ const notices = {
   refused:
     "The browser did not allow this page to use MIDI devices with SysEx messages, which the update needs. " +
     "Allow MIDI for this site (in the site settings beside the address bar), then start the update again.",
+  noMidiSystem:
+    "The browser could not reach this computer's MIDI system, so it cannot reach the Tarnwick Box. " +
+    "Check that the computer sees the device, then start the update again.",
   hidden:
     "This tab was hidden while the update ran. Browsers slow hidden tabs down, which can upset the update: " +
     "keep this tab in front until the update has ended.",
@@ -63,7 +66,7 @@ function showNotice(key, detail) {
     paragraph.dataset.notice = key;
     noticeArea.append(paragraph);
   }
-  paragraph.textContent = notices[key] ?? detail;
+  paragraph.textContent = detail ?? notices[key];
   noticeArea.hidden = false;
 }
 
@@ -156,8 +159,11 @@ async function startUpdate() {
   try {
     midiAccess ??= await navigator.requestMIDIAccess({ sysex: true });
     clearNotice("refused");
-  } catch (refusal) {
-    showNotice("refused");
+  } catch (failure) {
+    // A refusal is the user's or the site settings'; anything else means the
+    // browser found no MIDI system to offer (Linux without the ALSA sequencer).
+    if (failure.name === "NotAllowedError" || failure.name === "SecurityError") showNotice("refused");
+    else showNotice("refused", `${notices.noMidiSystem} (${failure.name}: ${failure.message})`);
     setState("ready");
     return;
   }
