@@ -103,14 +103,22 @@ function loadScript(src) {
   });
 }
 
+// Each program's script is loaded once; one that failed to load is tried
+// again at the next start.
 const loadedPrograms = {};
 function loadProgram(script, factory) {
-  loadedPrograms[script] ??= loadScript(script).then(() => window[factory]);
+  loadedPrograms[script] ??= loadScript(script).then(
+    () => window[factory],
+    (failure) => {
+      delete loadedPrograms[script];
+      throw failure;
+    },
+  );
   return loadedPrograms[script];
 }
 
-// Runs one program to its end; the host is how it reaches the page (see
-// web_platform.pre.js).
+// Starts one program, as a fresh module; it then runs by itself and reaches
+// the page through the host (see web_platform.pre.js).
 async function runProgram(script, factory, host) {
   terminal = createTerminal();
   consoleArea.textContent = "";
