@@ -120,10 +120,6 @@ function loadProgram(script, factory) {
 // Starts one program, as a fresh module; it then runs by itself and reaches
 // the page through the host (see web_platform.pre.js).
 async function runProgram(script, factory, host) {
-  terminal = createTerminal();
-  consoleArea.textContent = "";
-  window.tarnwickWritten = "";
-  window.tarnwickTimeline = [];
   const written = (bytes) => {
     const text = byteText(bytes);
     window.tarnwickWritten += text;
@@ -143,6 +139,15 @@ async function runProgram(script, factory, host) {
   });
 }
 
+// A start begins with nothing written, whether the program then runs or not.
+function beginStart() {
+  startedAt = performance.now();
+  terminal = createTerminal();
+  consoleArea.textContent = "";
+  window.tarnwickWritten = "";
+  window.tarnwickTimeline = [];
+}
+
 function pauseForKey() {
   setState("paused");
   return new Promise((resolve) => {
@@ -160,7 +165,7 @@ function answerThePause() {
 
 async function startUpdate() {
   if (chosenKit === null || !hasWebMidi()) return;
-  startedAt = performance.now();
+  beginStart();
   setState("running");
   clearNotice("hidden");
   clearNotice("stopped");
@@ -198,7 +203,7 @@ async function startUpdate() {
 
 async function runSleepBench() {
   window.tarnwickBench = {};
-  startedAt = performance.now();
+  beginStart();
   setState("running");
   try {
     await runProgram("tarnwick-web-bench.js", "createTarnwickWebBench", {
