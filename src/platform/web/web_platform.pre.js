@@ -25,6 +25,8 @@ Module.preRun = [].concat(Module.preRun || [], function () {
     }
   }
   FS.chdir("/kit");
+  // Emscripten's own console output goes line by line to console.log, line
+  // ends dropped; the page needs every byte, carriage returns included.
   addOnPreMain(function () {
     var stream = FS.getStream(1);
     stream.stream_ops = Object.assign({}, stream.stream_ops, {
