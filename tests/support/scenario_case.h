@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -12,7 +11,9 @@
 
 #include "device_model.h"
 #include "fault_text.h"
+#include "support/case_name.h"
 #include "support/expected_output.h"
+#include "support/sysex_bytes.h"
 #include "support/test_kits.h"
 #include "support/updater_run.h"
 
@@ -38,25 +39,7 @@ struct ScenarioCase {
     int shortMessages = 0;  // that reached the program's callback
 };
 
-// A SysEx message of length bytes: F0, code, data bytes below 0x80, F7.
-inline std::vector<uint8_t> sysEx(size_t length, uint8_t code) {
-    std::vector<uint8_t> bytes(length, 0xF7);
-    bytes[0] = 0xF0;
-    if (length > 1) bytes[1] = code;
-    for (size_t i = 2; i + 1 < length; ++i) bytes[i] = static_cast<uint8_t>(i & 0x7F);
-    return bytes;
-}
-
 inline std::ostream &operator<<(std::ostream &out, const ScenarioCase &row) { return out << row.name; }
-
-// Names the tests of a table after its rows' names: letters and digits
-// kept, anything else an underscore.
-template <class Row>
-std::string caseName(const ::testing::TestParamInfo<Row> &info) {
-    std::string name = info.param.name;
-    for (char &c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    return name;
-}
 
 // Faults as the box's fault text names them.
 inline std::function<void(device::Faults &)> faultText(const char *text) {

@@ -11,19 +11,15 @@
 #include <vector>
 
 #include "fault_text.h"
+#include "support/case_name.h"
+#include "support/sysex_bytes.h"
 
 namespace {
 
 using device::Bytes;
 using device::Faults;
 
-Bytes frame(const std::string &data) {
-    Bytes bytes(data.size() + 2);
-    bytes.front() = 0xF0;
-    std::copy(data.begin(), data.end(), bytes.begin() + 1);
-    bytes.back() = 0xF7;
-    return bytes;
-}
+using testkit::frame;
 
 const Bytes handshake = frame(std::string("\x3C\x11\x52\x07\x68\x4D\x23", 7));
 
@@ -215,7 +211,6 @@ TEST_P(DeviceModel, answersAndImage) {
     EXPECT_EQ(hexOf(model.image()), row.image);
 }
 
-INSTANTIATE_TEST_SUITE_P(Frames, DeviceModel, ::testing::ValuesIn(modelCases),
-                         [](const ::testing::TestParamInfo<ModelCase> &p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Frames, DeviceModel, ::testing::ValuesIn(modelCases), testkit::caseName<ModelCase>);
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/case_name.h"
 #include "support/expected_output.h"
 
 namespace {
@@ -97,8 +98,7 @@ TEST_P(HexTextRules, FromMemoryAndFromFile) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kit, HexTextRules, testing::ValuesIn(textCases),
-                         [](const testing::TestParamInfo<TextCase> &p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Kit, HexTextRules, testing::ValuesIn(textCases), testkit::caseName<TextCase>);
 
 // The file is read through a window of hexFileBlockSize bytes: numbers,
 // prefixes and signs cut by the window's edge must read as they do from memory.

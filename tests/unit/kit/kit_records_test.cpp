@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/case_name.h"
 #include "support/test_kits.h"
 
 namespace {
@@ -91,8 +92,7 @@ TEST_P(RecordWalk, FindsTheFirstBadRecord) {
     EXPECT_EQ(output, valid ? "" : "Error: The upgrade file is error!\n\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Kit, RecordWalk, testing::ValuesIn(walkCases),
-                         [](const testing::TestParamInfo<WalkCase> &p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Kit, RecordWalk, testing::ValuesIn(walkCases), testkit::caseName<WalkCase>);
 
 TEST(RecordCheck, SoundRecordReportsItsSize) {
     auto image = imageOf(joined({{0xAA}, example}), 0x00);

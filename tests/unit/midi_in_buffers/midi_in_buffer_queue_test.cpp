@@ -7,26 +7,13 @@
 #include <vector>
 
 #include "platform/midi_in_buffer_queue.h"
+#include "support/midi_in_buffer.h"
 
 namespace {
 
 typedef std::vector<unsigned char> Bytes;
 
-const char guard = static_cast<char>(0xEE);
-
-// A buffer of `length` bytes followed by guard bytes that must never change.
-struct Buffer {
-    std::vector<char> storage;
-    MIDIHDR header = {};
-    explicit Buffer(DWORD length) : storage(length + 8, guard) {
-        header.lpData = storage.data();
-        header.dwBufferLength = length;
-    }
-    Bytes recorded() const { return Bytes(storage.begin(), storage.begin() + header.dwBytesRecorded); }
-    bool guardIntact() const {
-        return std::all_of(storage.begin() + header.dwBufferLength, storage.end(), [](char c) { return c == guard; });
-    }
-};
+using Buffer = testkit::MidiInBuffer;
 
 enum class Reception { neverStarted, started, stopped, reset };
 
