@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/sysex_bytes.h"
+
 namespace {
 
 using Messages = std::vector<device::Bytes>;
@@ -43,17 +45,14 @@ TEST(SysExSplitter, KeepsWholeMessagesOnlyAsADeviceReceives) {
     for (const SplitCase &c : cases) expectSplit(c);
 }
 
-// The longest message passes whole; one byte more and it is dropped, and the
-// next message is not harmed.
+// The longest message a device takes (1,024 bytes) passes whole; one byte
+// more and it is dropped, and the next message is not harmed.
 TEST(SysExSplitter, DropsAnOverlongMessageWhole) {
-    for (size_t size : {SysExSplitter::maxMessageBytes, SysExSplitter::maxMessageBytes + 1}) {
-        device::Bytes message(size, 0x41);
-        message.front() = 0xF0;
-        message.back() = 0xF7;
-        const device::Bytes reply = {0xF0, 0x1A, 0xF7};
-        device::Bytes stream = message;
+    const device::Bytes reply = {0xF0, 0x1A, 0xF7};
+    for (size_t size : {1024, 1025}) {
+        device::Bytes stream = testkit::sysEx(size, 0x41);
+        const Messages expected = size == 1024 ? Messages{stream, reply} : Messages{reply};
         for (uint8_t byte : reply) stream.push_back(byte);
-        Messages expected = size <= SysExSplitter::maxMessageBytes ? Messages{message, reply} : Messages{reply};
         expectSplit({"a message of " + std::to_string(size) + " bytes", stream, expected});
     }
 }
