@@ -60,7 +60,8 @@ echo "..."
 if [ -r /dev/snd/seq ] && [ -w /dev/snd/seq ]; then
   api=alsa
   echo "== virtual Tarnwick Box on the ALSA sequencer"
-  if alsa_has_other_clients; then
+  # Clients besides the sequencer's own ("System", "Midi Through").
+  if grep -E '^Client +[0-9]' /proc/asound/seq/clients 2>/dev/null | grep -qv -e '"System"' -e '"Midi Through"'; then
     echo "   note: other ALSA MIDI clients are present; the updater takes the first port that is not"
     echo "   the system's own, which may be one of theirs rather than the virtual box's"
   fi

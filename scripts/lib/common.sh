@@ -163,6 +163,8 @@ stop_process() {
 
 # wait_until PID TENTHS COMMAND...: true as soon as COMMAND succeeds, tried
 # every tenth of a second while PID runs, TENTHS times at most, then once more.
+# The C++ tests own their children, so BackgroundChild::waitUntil in
+# tests/support does the same for them.
 wait_until() {
   local pid=$1 tries=$2
   shift 2

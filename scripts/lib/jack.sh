@@ -5,12 +5,16 @@
 #
 #   jack_start NAME LOG   starts the server, waits until it takes clients and
 #                         exports JACK_DEFAULT_SERVER=NAME for every client
-#                         started afterwards; sets jack_pid
+#                         started afterwards, and an empty ALSA configuration,
+#                         so that none of the machine's own ALSA ports (a
+#                         real device) comes before the server's; sets jack_pid
 #   jack_stop             ends it by its process id; safe to call twice
 #
 # It brings lib/common.sh along (stop_process, target_start). Every wait is
 # bounded. The server also ends on its own after JACK_LIFETIME seconds
 # (default 900), so that nothing outlives a run killed before its clean-up.
+# tests/realmidi/private_jack_server.cpp starts the tests' server with the
+# same options and clean-up.
 
 # shellcheck disable=SC1091 # the sourcing script names it for shellcheck
 declare -F stop_process >/dev/null || source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -21,7 +25,7 @@ jack_name=
 jack_start() {
   local name=$1 log=$2
   jack_name=$name
-  export JACK_DEFAULT_SERVER=$name
+  export JACK_DEFAULT_SERVER=$name ALSA_CONFIG_PATH=/dev/null
   # timeout passes our SIGTERM on to jackd and ends with it. In --sync mode
   # the server waits for every client each cycle: otherwise a client that a
   # busy machine holds back misses cycles, and their MIDI events are lost.
@@ -45,14 +49,6 @@ jack_stop() {
   jack_pid=
   # A client that was killed leaves its semaphores behind; they carry the
   # server's name, which no one else uses.
-  rm -f /dev/shm/jack_sem.*_"${jack_name}"_* /dev/shm/jack_"${jack_name}"_* 2>/dev/null
+  rm -f /dev/shm/jack*_"${jack_name}"_* 2>/dev/null
   return 0
-}
-
-# True when the ALSA sequencer is there and holds clients besides its own
-# ("System", "Midi Through"): their ports would come before any JACK port in
-# the updater's port list.
-alsa_has_other_clients() {
-  [ -e /dev/snd/seq ] || return 1
-  grep -E '^Client +[0-9]' /proc/asound/seq/clients 2>/dev/null | grep -v -e '"System"' -e '"Midi Through"' | grep -q .
 }

@@ -4,14 +4,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <sstream>
-#include <thread>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 void ignoreJackMessage(const char *) {}
 
@@ -69,6 +65,9 @@ bool PrivateJackServer::start(std::string &why) {
     }
     serverName = "tw-realmidi-" + std::to_string(getpid()) + "-" + std::to_string(++serverCount);
     setenv("JACK_DEFAULT_SERVER", serverName.c_str(), 1);
+    // The server's ports are then the only ones: none of the machine's own
+    // ALSA ports (a real device) comes before them.
+    putenv(testkit::noAlsaPorts);
     // --sync: the server waits for every client each cycle, so that a client
     // a busy machine holds back loses no MIDI events.
     testkit::ChildRun run;
@@ -77,20 +76,16 @@ bool PrivateJackServer::start(std::string &why) {
         why = "jackd could not be started";
         return false;
     }
-    Clock::time_point end = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < end) {
-        if (!jackd.running()) {
-            why = "jackd ended at once: " + logFolder.read("jackd.log");
-            return false;
-        }
-        if (jackServerAnswers(serverName)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    why = "jackd took no client within 10 s: " + logFolder.read("jackd.log");
+    if (jackd.waitUntil([this] { return jackServerAnswers(serverName); }, 10000)) return true;
+    why = std::string(jackd.running() ? "jackd took no client within 10 s: " : "jackd ended at once: ") +
+          logFolder.read("jackd.log");
     return false;
 }
 
 PrivateJackServer::~PrivateJackServer() {
     jackd.stop();
-    if (!serverName.empty()) removeLeftovers(serverName);
+    if (serverName.empty()) return;
+    removeLeftovers(serverName);
+    // A later case of the same run may need the sequencer.
+    unsetenv("ALSA_CONFIG_PATH");
 }

@@ -1,5 +1,8 @@
 // A JACK server of the test's own: the dummy backend, a name no one else
-// uses, ended by its process id however the test ends.
+// uses, ended by its process id however the test ends. scripts/lib/jack.sh
+// starts the scripts' server with the same options and clean-up; a test
+// must own its server's process to end it on every path, so it does not
+// borrow the scripts'.
 #pragma once
 
 #include <string>
@@ -14,9 +17,9 @@ class PrivateJackServer {
     // Empty when jackd is not installed.
     static std::string jackdPath();
 
-    // Starts the server, points this process's JACK clients (and the
-    // programs it starts) at it and waits until it takes clients; false with
-    // the reason when it does not.
+    // Starts the server, points this process's MIDI clients (and the
+    // programs it starts) at it and at nothing else, and waits until it takes
+    // clients; false with the reason when it does not.
     bool start(std::string &why);
 
     // What the server wrote, for a failing test to show.

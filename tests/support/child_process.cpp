@@ -18,6 +18,8 @@ extern char **environ;
 
 namespace testkit {
 
+char noAlsaPorts[] = "ALSA_CONFIG_PATH=/dev/null";
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -218,6 +220,15 @@ bool BackgroundChild::running() {
     exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     pid_ = -1;
     return false;
+}
+
+bool BackgroundChild::waitUntil(const std::function<bool()> &ready, int limitMs) {
+    Clock::time_point end = Clock::now() + std::chrono::milliseconds(limitMs);
+    while (running() && Clock::now() < end) {
+        if (ready()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return ready();
 }
 
 int BackgroundChild::stop(int graceMs) {

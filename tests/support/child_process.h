@@ -55,6 +55,12 @@ struct ChildResult {
 
 ChildResult runChild(const ChildRun &run);
 
+// NAME=VALUE for ChildRun::env, or for putenv: ALSA reads an empty
+// configuration, which defines no sequencer, so the MIDI library never opens
+// /dev/snd and finds no port of this machine's, a user's MIDI device
+// included. Unlike hiding /dev/snd, this needs no privilege.
+extern char noAlsaPorts[];
+
 // A child left running in the background (a virtual box, a JACK server):
 // stdin from /dev/null, stdout and stderr into a log file; ended by its own
 // pid when stopped or destroyed, and sent SIGTERM should this process die.
@@ -71,6 +77,10 @@ class BackgroundChild {
     pid_t pid() const { return pid_; }
     // False once the child has ended (it is then reaped).
     bool running();
+    // True as soon as ready() holds: tried every 50 ms while the child runs,
+    // for limitMs at most, then once more (wait_until in scripts/lib does
+    // the same for the scripts).
+    bool waitUntil(const std::function<bool()> &ready, int limitMs);
     // SIGTERM, then SIGKILL after graceMs; reaps the child. Its exit status,
     // -1 when a signal ended it (the SIGKILL too).
     int stop(int graceMs = 5000);
