@@ -3,8 +3,10 @@
 #include <RtMidi.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -16,6 +18,7 @@
 #include "held_up_jack_cycles.h"
 #include "platform/platform.h"
 #include "private_jack_server.h"
+#include "support/midi_in_buffer.h"
 
 namespace {
 
@@ -37,8 +40,11 @@ class Inbox {
     }
     // Waits until `count` items have come in, for at most `limit`.
     bool waitFor(size_t count, milliseconds limit = deliveryLimit) {
+        return waitUntil([count](const std::vector<Item> &all) { return all.size() >= count; }, limit);
+    }
+    bool waitUntil(const std::function<bool(const std::vector<Item> &)> &done, milliseconds limit = deliveryLimit) {
         std::unique_lock<std::mutex> guard(lock);
-        return arrived.wait_for(guard, limit, [&] { return items.size() >= count; });
+        return arrived.wait_for(guard, limit, [&] { return done(items); });
     }
     std::vector<Item> all() {
         std::lock_guard<std::mutex> guard(lock);
@@ -77,17 +83,25 @@ struct LongData {
     Bytes bytes;
 };
 
+// The box's last word before a check: once it has come through, nothing the
+// box sent earlier is still on its way.
+const Bytes fence = {0xF0, 0x7D, 0xF7};
+
 struct CallbackLog {
     Inbox<UINT> messages;
     Inbox<LongData> longData;
+    // Goes back into the queue after every message but the fence.
+    std::atomic<MIDIHDR *> drain{nullptr};
 };
 
-void CALLBACK logNotice(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
+void CALLBACK logNotice(HMIDIIN in, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
     CallbackLog *log = reinterpret_cast<CallbackLog *>(instance);
     MIDIHDR *header = reinterpret_cast<MIDIHDR *>(param1);
     log->messages.add(message);
-    if (message == MIM_LONGDATA)
-        log->longData.add({header, Bytes(header->lpData, header->lpData + header->dwBytesRecorded)});
+    if (message != MIM_LONGDATA) return;
+    Bytes bytes(header->lpData, header->lpData + header->dwBytesRecorded);
+    log->longData.add({header, bytes});
+    if (header == log->drain && !bytes.empty() && bytes != fence) midiInAddBuffer(in, header, sizeof *header);
 }
 
 // Closes what a test opened even when an assertion ends it early, so that no
@@ -117,14 +131,7 @@ bool isBoxPort(const std::string &name, const std::string &port) {
            name.compare(name.size() - port.size(), port.size(), port) == 0;
 }
 
-struct Buffer {
-    char bytes[8] = {};
-    MIDIHDR header = {};
-    explicit Buffer(DWORD length) {
-        header.lpData = bytes;
-        header.dwBufferLength = length;
-    }
-};
+using Buffer = testkit::MidiInBuffer;
 
 class LayerOverJack : public testing::Test {
   protected:
@@ -177,46 +184,65 @@ TEST_F(LayerOverJack, DeliversWholeSysExIntoQueuedBuffersOnly) {
     // Declared before the port: whatever is still queued when the test ends
     // comes back through the callback as the port closes.
     CallbackLog log;
-    Buffer ping(8), small(4), large(8);
+    Buffer ping(8), small(4), large(8), drain(8);
     OpenIn opened;
     ASSERT_EQ(midiInOpen(&opened.handle, 0, reinterpret_cast<DWORD_PTR>(&logNotice), reinterpret_cast<DWORD_PTR>(&log),
                          CALLBACK_FUNCTION),
               MMSYSERR_NOERROR);
     HMIDIIN in = opened.handle;
-    for (Buffer *b : {&ping, &small, &large})
+    for (Buffer *b : {&ping, &small, &large, &drain})
         ASSERT_EQ(midiInPrepareHeader(in, &b->header, sizeof b->header), MMSYSERR_NOERROR);
     ASSERT_EQ(midiInAddBuffer(in, &ping.header, sizeof ping.header), MMSYSERR_NOERROR);
     ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+    log.drain = &drain.header;
+    // Waits until everything the box sent so far has come through: the drain
+    // buffer takes it, then the fence. How many messages came before the fence.
+    auto settle = [&] {
+        size_t from = log.longData.all().size();
+        EXPECT_EQ(midiInAddBuffer(in, &drain.header, sizeof drain.header), MMSYSERR_NOERROR);
+        box->send(fence);
+        EXPECT_TRUE(log.longData.waitUntil([from](const std::vector<LongData> &all) {
+            return all.size() > from && all.back().bytes == fence;
+        })) << "the fence never came through";
+        return log.longData.all().size() - from - 1;
+    };
 
     // The first messages the box sends can be lost on their way (seen in
     // sanitizer builds, whatever the wait before them): ping until one
-    // arrives, then give the pings still under way the time to be dropped, no
-    // buffer being queued.
+    // arrives. Those still under way are dropped, or taken by the drain.
     for (int attempt = 0; attempt < 50 && !log.longData.waitFor(1, milliseconds(100)); ++attempt)
         box->send({0xF0, 0x7E, 0xF7});
     ASSERT_EQ(log.longData.all().size(), 1u);
-    std::this_thread::sleep_for(milliseconds(300));
-    ASSERT_EQ(midiInAddBuffer(in, &small.header, sizeof small.header), MMSYSERR_NOERROR);
+    EXPECT_EQ(log.longData.all()[0].header, &ping.header);
+    settle();
+    size_t seen = log.longData.all().size();
 
     // A note, then an overlong SysEx message: only the SysEx arrives, cut.
+    ASSERT_EQ(midiInAddBuffer(in, &small.header, sizeof small.header), MMSYSERR_NOERROR);
     box->send({0x90, 0x40, 0x7F});
     box->send({0xF0, 0x01, 0x02, 0x03, 0x04, 0x05, 0xF7});
-    ASSERT_TRUE(log.longData.waitFor(2));
-    // No buffer queued now: this one is dropped, the next one arrives.
-    box->send({0xF0, 0x09, 0xF7});
-    box->send({0xF8});
-    std::this_thread::sleep_for(milliseconds(300));
-    ASSERT_EQ(midiInAddBuffer(in, &large.header, sizeof large.header), MMSYSERR_NOERROR);
-    box->send({0xF0, 0x0A, 0xF7});
-    ASSERT_TRUE(log.longData.waitFor(3));
+    ASSERT_TRUE(log.longData.waitFor(seen + 1));
+    EXPECT_EQ(log.longData.all()[seen].header, &small.header);
+    EXPECT_EQ(small.recorded(), (Bytes{0xF0, 0x01, 0x02, 0x03}));
+    EXPECT_TRUE(small.guardIntact());
 
-    std::vector<LongData> data = log.longData.all();
-    ASSERT_EQ(data.size(), 3u);
-    EXPECT_EQ(data[0].header, &ping.header);
-    EXPECT_EQ(data[1].header, &small.header);
-    EXPECT_EQ(data[1].bytes, (Bytes{0xF0, 0x01, 0x02, 0x03}));
-    EXPECT_EQ(data[2].header, &large.header);
-    EXPECT_EQ(data[2].bytes, (Bytes{0xF0, 0x0A, 0xF7}));
+    // With no buffer queued a message is dropped, not kept for the next
+    // buffer. One still under way when the drain is queued lands there
+    // instead and proves nothing: the next try leaves it longer.
+    bool dropped = false;
+    for (int attempt = 0; attempt < 6 && !dropped; ++attempt) {
+        box->send({0xF0, 0x09, 0xF7});
+        std::this_thread::sleep_for(milliseconds(50 << attempt));
+        dropped = settle() == 0;
+    }
+    EXPECT_TRUE(dropped) << "F0 09 F7, sent with no buffer queued, still reached a buffer queued 1.6 s later";
+    seen = log.longData.all().size();
+    ASSERT_EQ(midiInAddBuffer(in, &large.header, sizeof large.header), MMSYSERR_NOERROR);
+    box->send({0xF8});
+    box->send({0xF0, 0x0A, 0xF7});
+    ASSERT_TRUE(log.longData.waitFor(seen + 1));
+    EXPECT_EQ(log.longData.all()[seen].header, &large.header);
+    EXPECT_EQ(large.recorded(), (Bytes{0xF0, 0x0A, 0xF7}));
     EXPECT_EQ(large.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
 
     // A queued buffer keeps the port open; the reset hands it back empty.
@@ -224,9 +250,9 @@ TEST_F(LayerOverJack, DeliversWholeSysExIntoQueuedBuffersOnly) {
     EXPECT_EQ(midiInClose(in), MIDIERR_STILLPLAYING);
     EXPECT_EQ(midiInUnprepareHeader(in, &small.header, sizeof small.header), MIDIERR_STILLPLAYING);
     ASSERT_EQ(midiInReset(in), MMSYSERR_NOERROR);
-    data = log.longData.all();
-    ASSERT_EQ(data.size(), 4u);
-    EXPECT_EQ(data[3].header, &small.header);
+    std::vector<LongData> data = log.longData.all();
+    ASSERT_EQ(data.size(), seen + 2);
+    EXPECT_EQ(data.back().header, &small.header);
     EXPECT_EQ(small.header.dwBytesRecorded, 0u);
     EXPECT_EQ(midiInUnprepareHeader(in, &small.header, sizeof small.header), MMSYSERR_NOERROR);
     EXPECT_EQ(midiInClose(opened.release()), MMSYSERR_NOERROR);
