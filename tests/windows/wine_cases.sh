@@ -146,7 +146,22 @@ stand_in_case() {
     check "$name: no port opened" test ! -e "$report/counters"
   else
     check "$name: the box holds the expected image ($image)" cmp -s "$work/$image.image" "$report/image"
-    check_equal "$name: box counted $counters" "$(cat "$report/counters" 2>/dev/null || echo "(no report)")" "$counters"
+    check_counters "$name" "$(cat "$report/counters" 2>/dev/null || echo "(no report)")" "$counters"
+  fi
+}
+
+# check_counters NAME GOT WANT: the box's counters. An answer to the greeting
+# after the program's 100 ms wait (Wine, or a VM under emulation, can be that
+# slow) brings one more greeting, one handshake and one frame more, and the
+# same output: that passes, and says so.
+check_counters() {
+  local form='^frames=([0-9]+) handshakes=([0-9]+) (.*)$' got want late
+  if [[ $2 =~ $form ]] && got=("${BASH_REMATCH[@]:1}") && [[ $3 =~ $form ]] && want=("${BASH_REMATCH[@]:1}") &&
+    late=$((got[1] - want[1])) && ((late > 0 && want[1] > 0 && got[0] - late == want[0])) &&
+    [ "${got[2]}" = "${want[2]}" ]; then
+    pass "$1: box counted $3, and $late greetings more: an answer came late"
+  else
+    check_equal "$1: box counted $3" "$2" "$3"
   fi
 }
 
