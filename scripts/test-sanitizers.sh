@@ -38,7 +38,7 @@ build_and_test() {
     export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$logs/ubsan"
     export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$logs/tsan"
     # No test may hang the step: each is stopped after ten minutes at most.
-    ctest --output-on-failure -j2 --timeout 600 -L "$labels" ${excluded:+-E "$excluded"}
+    ctest_counted "-- $name" "" --output-on-failure -j2 --timeout 600 -L "$labels" ${excluded:+-E "$excluded"}
   ) || status=1
   if compgen -G "$logs/*" >/dev/null; then
     echo "-- $name: sanitizer reports:"

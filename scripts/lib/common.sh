@@ -141,6 +141,28 @@ checks_summary() {
   [ "$checks_failed" -eq 0 ]
 }
 
+# ctest_counted NAME ALLOWED CTEST_ARG...: CTest's tests in this folder with
+# its report, then "NAME: N passed, N failed, N skipped". False when a test
+# failed, CTest gave no count, or a test was skipped whose name does not match
+# ALLOWED (an extended regular expression; "" allows none): a test that did
+# not run must never pass for one that did.
+ctest_counted() {
+  local name=$1 allowed=$2 log status=0 failed total skipped=0 test_name unexpected=()
+  shift 2
+  log=$(mktemp "${TMPDIR:-/tmp}/tarnwick-ctest.XXXXXX")
+  ctest "$@" 2>&1 | tee "$log" || status=1
+  read -r failed total < <(sed -nE 's/^[0-9]+% tests passed, ([0-9]+) tests? failed out of ([0-9]+)$/\1 \2/p' "$log") || true
+  while IFS= read -r test_name; do
+    skipped=$((skipped + 1))
+    [ -n "$allowed" ] && [[ $test_name =~ $allowed ]] || unexpected+=("$name: skipped, and not for a reason the README allows: $test_name")
+  done < <(sed -nE -e 's/  # GetParam\(\) = .* \(Skipped\)$/ (Skipped)/' -e 's/^[[:space:]]*[0-9]+ - (.*) \(Skipped\)$/\1/p' "$log")
+  rm -f "$log"
+  [ -n "${total:-}" ] || { echo "$name: CTest gave no count" && return 1; }
+  [ ${#unexpected[@]} -eq 0 ] || printf '%s\n' "${unexpected[@]}"
+  echo "$name: $((total - failed - skipped)) passed, $failed failed, $skipped skipped"
+  [ "$status" -eq 0 ] && [ "$failed" -eq 0 ] && [ ${#unexpected[@]} -eq 0 ]
+}
+
 # --- background processes ----------------------------------------------------
 # stop_process PID: ends PID (a child of this shell) and reaps it: SIGTERM,
 # up to 5 seconds' grace, then SIGKILL. Sets stopped_status to its exit
