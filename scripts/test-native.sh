@@ -8,7 +8,8 @@ set -euo pipefail
 # shellcheck source-path=SCRIPTDIR source=lib/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
-ensure_packages "${build_packages[@]}"
+# Node runs the web page's console tests, which would otherwise be skipped.
+ensure_packages "${build_packages[@]}" nodejs
 quiet_step "build: build-native" cmake_build "$repo_root/build-native" "" "${native_options[@]}"
 cd "$repo_root/build-native"
 # No test may hang the step: each is stopped after ten minutes at most.

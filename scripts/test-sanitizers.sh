@@ -16,7 +16,8 @@ set -euo pipefail
 # shellcheck source-path=SCRIPTDIR source=lib/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
-ensure_packages "${build_packages[@]}" clang libclang-rt-14-dev
+# Node runs the web page's console tests, which would otherwise be skipped.
+ensure_packages "${build_packages[@]}" clang libclang-rt-14-dev nodejs
 
 # build_and_test NAME SANITIZERS CTEST_LABELS [TESTS_LEFT_OUT]: one build in
 # build-NAME and its tests, one check.
