@@ -10,9 +10,13 @@
 //            as it takes a USB MIDI device's;
 //   usb      the ALSA sequencer, the target a USB MIDI gadget on dummy_hcd's
 //            controller, bound by the kernel's USB MIDI driver as a plugged-in
-//            Tarnwick Box is, and unpluggable.
-// The last three need a kernel with those modules: scripts/test-alsa.sh runs
-// this program in a VM for them.
+//            Tarnwick Box is, and unpluggable;
+//   web      the ALSA sequencer, the updater being the web build's page in
+//            Chromium over Web MIDI, driven through a browser session
+//            (tests/web/browser_session.py) whose socket and script
+//            TARNWICK_WEB_SESSION and TARNWICK_WEB_DRIVER name.
+// The last four need a kernel with those modules: scripts/test-alsa.sh and
+// scripts/test-web.sh run this program in a VM for them.
 //
 // The updater numbers the ALSA sequencer's ports before JACK's. "Midi Through"
 // ports are the system's own: the updater opens each, prints its port line and
@@ -53,6 +57,11 @@ using testkit::TempFolder;
 const std::string kitName = "Tarnwick_Box_realmidi.kit";
 const std::string success = expected::done + expected::success;
 
+std::string environment(const char *name) {
+    const char *value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
 std::string backend() {
     const char *name = std::getenv("TARNWICK_REALMIDI_BACKEND");
     return name != nullptr && *name != '\0' ? name : "jack";
@@ -68,12 +77,15 @@ std::vector<std::string> alsaClientList() {
 }
 
 // The sequencer's clients besides its own ("System", "Midi Through"), in
-// order: their ports come before the target's.
+// order: their ports come before the target's. Over the web, the browser's
+// own client is the updater's side.
 std::vector<std::string> otherAlsaClients() {
     static const std::regex own("^Client +[0-9].*\"(System|Midi Through)\"");
+    static const std::regex browser("^Client +[0-9].*\"(Chromium|Chrome)[^\"]*\"");
     std::vector<std::string> clients;
     for (const std::string &line : alsaClientList())
-        if (std::regex_search(line, std::regex("^Client +[0-9]")) && !std::regex_search(line, own))
+        if (std::regex_search(line, std::regex("^Client +[0-9]")) && !std::regex_search(line, own) &&
+            !(backend() == "web" && std::regex_search(line, browser)))
             clients.push_back(line);
     return clients;
 }
@@ -142,6 +154,8 @@ std::vector<UpdateCase> updateCases() {
     std::vector<uint16_t> largest(252, 260);
     largest.push_back(15);
     const std::string mixedTotal = std::to_string(std::accumulate(mixed.begin(), mixed.end(), 0));
+    std::string twentyRefusals = "20";
+    for (int i = 1; i < 20; ++i) twentyRefusals += ",20";
     return {
         {"clean", {}, mixed, linesFor(mixed) + success},
         // The second record is refused twice with 0x20 (CRC error), then accepted.
@@ -175,12 +189,30 @@ std::vector<UpdateCase> updateCases() {
          {24},
          expected::repeat(expected::line('-', 0), 20) + expected::notResponding,
          1},
+        // The box answers, then stops after three records: the fourth is sent
+        // 20 times, each attempt waiting out its half second.
+        {"silent_after_three",
+         {"--silent-after", "3"},
+         four,
+         linesFor(four, {{3, std::vector<std::string>(19, "")}}) + expected::notResponding,
+         1,
+         "",
+         {},
+         3},
+        // The first record refused with 0x20 (CRC error) at every attempt: the
+        // twentieth refusal ends the update.
+        {"twenty_failures",
+         {"--verdicts", twentyRefusals},
+         three,
+         expected::repeat(expected::line('-', 0) + expected::crcError, 19) + expected::line('-', 0) +
+             expected::updateError,
+         1},
         // The last record is answered 0x77: the box has all of it and restarts.
         {"update_complete", {"--final-size", mixedTotal}, mixed, linesFor(mixed) + expected::restarted},
         // Over JACK's dummy backend without real-time scheduling, one of its
         // 2,814 frames now and then arrives damaged on a busy machine, and the
         // resend that rightly follows changes the output: ALSA only.
-        {"largest_kit", {}, largest, linesFor(largest) + success, 0, "", {"alsa", "rawmidi", "usb"}},
+        {"largest_kit", {}, largest, linesFor(largest) + success, 0, "", {"alsa", "rawmidi", "usb", "web"}},
         // The cable is pulled: at the greeting, which the updater repeats 19
         // times in vain, and right after the second record was written, whose
         // verdict never comes: the updater sends it 20 times.
@@ -232,6 +264,11 @@ TEST_P(UpdateOverMidi, Runs) {
         if (access("/sys/class/udc/dummy_udc.0", F_OK) != 0)
             GTEST_SKIP() << "no dummy_hcd USB device controller here; scripts/test-alsa.sh runs these cases in a VM";
         where = {"--usb-gadget", "dummy_udc.0"};
+    } else if (backend() == "web") {
+        if (environment("TARNWICK_WEB_SESSION").empty() || environment("TARNWICK_WEB_DRIVER").empty())
+            GTEST_SKIP() << "no browser session named in TARNWICK_WEB_SESSION and TARNWICK_WEB_DRIVER; "
+                            "scripts/test-web.sh runs these cases in a VM";
+        where = {"--api", "alsa"};
     } else {
         FAIL() << "unknown backend '" << backend() << "' in TARNWICK_REALMIDI_BACKEND";
     }
@@ -279,6 +316,11 @@ TEST_P(UpdateOverMidi, Runs) {
     ASSERT_TRUE(backend() != "usb" || usbDeviceListed()) << "the host did not list the USB device first";
 
     ChildRun updater = childRun({TARNWICK_UPDATE_PATH}, childEnv(work), work.file("run"));
+    // The page chooses the kit as a user does: by its path.
+    if (backend() == "web")
+        updater = childRun({environment("TARNWICK_WEB_DRIVER"), "run", "--socket", environment("TARNWICK_WEB_SESSION"),
+                            "--kit", work.file("run/" + kitName)},
+                           {});
     updater.timeoutMs = 240000;
     ChildResult run = testkit::runChild(updater);
     int targetStatus = box.stop();
