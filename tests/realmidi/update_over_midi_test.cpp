@@ -10,13 +10,13 @@
 //            as it takes a USB MIDI device's;
 //   usb      the ALSA sequencer, the target a USB MIDI gadget on dummy_hcd's
 //            controller, bound by the kernel's USB MIDI driver as a plugged-in
-//            Tarnwick Box is, and unpluggable;
-//   web      the ALSA sequencer, the updater being the web build's page in
-//            Chromium over Web MIDI, driven through a browser session
-//            (tests/web/browser_session.py) whose socket and script
-//            TARNWICK_WEB_SESSION and TARNWICK_WEB_DRIVER name.
-// The last four need a kernel with those modules: scripts/test-alsa.sh and
-// scripts/test-web.sh run this program in a VM for them.
+//            Tarnwick Box is, and unpluggable.
+// The last three need a kernel with those modules: scripts/test-alsa.sh runs
+// this program in a VM for them.
+// With TARNWICK_WEB_SESSION set, the updater is the web build's page in
+// Chromium over Web MIDI instead, driven through the browser session whose
+// socket it names (tests/web/browser_session.py, at TARNWICK_WEB_DRIVER):
+// scripts/test-web.sh runs the cases so, in a VM, over alsa and rawmidi.
 //
 // The updater numbers the ALSA sequencer's ports before JACK's. "Midi Through"
 // ports are the system's own: the updater opens each, prints its port line and
@@ -62,6 +62,8 @@ std::string environment(const char *name) {
     return value != nullptr ? value : "";
 }
 
+bool throughPage() { return !environment("TARNWICK_WEB_SESSION").empty(); }
+
 std::string backend() {
     const char *name = std::getenv("TARNWICK_REALMIDI_BACKEND");
     return name != nullptr && *name != '\0' ? name : "jack";
@@ -77,15 +79,15 @@ std::vector<std::string> alsaClientList() {
 }
 
 // The sequencer's clients besides its own ("System", "Midi Through"), in
-// order: their ports come before the target's. Over the web, the browser's
-// own client is the updater's side.
+// order: their ports come before the target's. The browser's own clients
+// are the page's side.
 std::vector<std::string> otherAlsaClients() {
     static const std::regex own("^Client +[0-9].*\"(System|Midi Through)\"");
     static const std::regex browser("^Client +[0-9].*\"(Chromium|Chrome)[^\"]*\"");
     std::vector<std::string> clients;
     for (const std::string &line : alsaClientList())
         if (std::regex_search(line, std::regex("^Client +[0-9]")) && !std::regex_search(line, own) &&
-            !(backend() == "web" && std::regex_search(line, browser)))
+            !(throughPage() && std::regex_search(line, browser)))
             clients.push_back(line);
     return clients;
 }
@@ -212,7 +214,7 @@ std::vector<UpdateCase> updateCases() {
         // Over JACK's dummy backend without real-time scheduling, one of its
         // 2,814 frames now and then arrives damaged on a busy machine, and the
         // resend that rightly follows changes the output: ALSA only.
-        {"largest_kit", {}, largest, linesFor(largest) + success, 0, "", {"alsa", "rawmidi", "usb", "web"}},
+        {"largest_kit", {}, largest, linesFor(largest) + success, 0, "", {"alsa", "rawmidi", "usb"}},
         // The cable is pulled: at the greeting, which the updater repeats 19
         // times in vain, and right after the second record was written, whose
         // verdict never comes: the updater sends it 20 times.
@@ -249,6 +251,8 @@ class UpdateOverMidi : public testing::TestWithParam<UpdateCase> {};
 
 TEST_P(UpdateOverMidi, Runs) {
     const UpdateCase &row = GetParam();
+    ASSERT_FALSE(throughPage() && environment("TARNWICK_WEB_DRIVER").empty())
+        << "TARNWICK_WEB_SESSION is set, but TARNWICK_WEB_DRIVER names no browser_session.py";
     std::vector<std::string> where;  // the target's options that put its ports there
     if (backend() == "jack") {
         if (PrivateJackServer::jackdPath().empty()) GTEST_SKIP() << "jackd is not installed (Debian package jackd2)";
@@ -264,11 +268,6 @@ TEST_P(UpdateOverMidi, Runs) {
         if (access("/sys/class/udc/dummy_udc.0", F_OK) != 0)
             GTEST_SKIP() << "no dummy_hcd USB device controller here; scripts/test-alsa.sh runs these cases in a VM";
         where = {"--usb-gadget", "dummy_udc.0"};
-    } else if (backend() == "web") {
-        if (environment("TARNWICK_WEB_SESSION").empty() || environment("TARNWICK_WEB_DRIVER").empty())
-            GTEST_SKIP() << "no browser session named in TARNWICK_WEB_SESSION and TARNWICK_WEB_DRIVER; "
-                            "scripts/test-web.sh runs these cases in a VM";
-        where = {"--api", "alsa"};
     } else {
         FAIL() << "unknown backend '" << backend() << "' in TARNWICK_REALMIDI_BACKEND";
     }
@@ -317,7 +316,7 @@ TEST_P(UpdateOverMidi, Runs) {
 
     ChildRun updater = childRun({TARNWICK_UPDATE_PATH}, childEnv(work), work.file("run"));
     // The page chooses the kit as a user does: by its path.
-    if (backend() == "web")
+    if (throughPage())
         updater = childRun({environment("TARNWICK_WEB_DRIVER"), "run", "--socket", environment("TARNWICK_WEB_SESSION"),
                             "--kit", work.file("run/" + kitName)},
                            {});

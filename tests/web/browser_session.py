@@ -33,8 +33,8 @@ import tempfile
 import threading
 import time
 
-START_LIMIT_S = 300  # Chromium's start: 50 to 80 s under TCG, seen
-STEP_LIMIT_S = 60  # a page load, a file chosen, a click answered
+START_LIMIT_S = 400  # Chromium ready: 35 to 105 s under TCG, seen
+STEP_LIMIT_S = 120  # a page load, a file chosen, a click answered, on a loaded machine under TCG
 POLL_S = 0.1
 
 
@@ -157,11 +157,14 @@ class Browser:
         os.close(theirs_write)
         self.cdp = Cdp(ours_write, ours_read)
         self.version = self.cdp.call("Browser.getVersion", limit=START_LIMIT_S)["product"]
-        self.cdp.call("Browser.grantPermissions", {"origin": self.origin, "permissions": ["midi", "midiSysex"]})
-        target = self.cdp.call("Target.createTarget", {"url": "about:blank"})["targetId"]
-        self.session = self.cdp.call("Target.attachToTarget", {"targetId": target, "flatten": True})["sessionId"]
+        # The browser may still be starting its services: these wait as long.
+        self.cdp.call("Browser.grantPermissions", {"origin": self.origin, "permissions": ["midi", "midiSysex"]},
+                      limit=START_LIMIT_S)
+        target = self.cdp.call("Target.createTarget", {"url": "about:blank"}, limit=START_LIMIT_S)["targetId"]
+        self.session = self.cdp.call("Target.attachToTarget", {"targetId": target, "flatten": True},
+                                     limit=START_LIMIT_S)["sessionId"]
         for domain in ("Page", "Runtime", "DOM"):
-            self.call(f"{domain}.enable")
+            self.call(f"{domain}.enable", limit=START_LIMIT_S)
 
     def call(self, method, params=None, limit=STEP_LIMIT_S):
         return self.cdp.call(method, params, self.session, limit)
