@@ -320,7 +320,9 @@ TEST_P(UpdateOverMidi, Runs) {
         updater = childRun({environment("TARNWICK_WEB_DRIVER"), "run", "--socket", environment("TARNWICK_WEB_SESSION"),
                             "--kit", work.file("run/" + kitName)},
                            {});
-    updater.timeoutMs = 240000;
+    // The session's own limits (a page load, 240 s for the run, the pause)
+    // end a page run first.
+    updater.timeoutMs = throughPage() ? 600000 : 240000;
     ChildResult run = testkit::runChild(updater);
     int targetStatus = box.stop();
 
