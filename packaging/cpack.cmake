@@ -5,7 +5,9 @@
 # - Windows (the MinGW cross builds): a zip of tarnwick-update.exe (32-bit),
 #   tarnwick-update-x64.exe (64-bit, from TARNWICK_WIN64_BUILD_DIR),
 #   HOW-TO-UPDATE.txt and LICENSE.txt in one folder, each exe exactly as built
-#   and tested.
+#   and tested;
+# - the web build (Emscripten): a zip of the page's files in one folder, to be
+#   served as static files.
 set(CPACK_PACKAGE_NAME tarnwick)
 # The Debian package's maintainer: a name and an address, as Debian wants it.
 set(CPACK_PACKAGE_VENDOR "Tarnwick Box updater authors")
@@ -14,7 +16,11 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware updater for the Tarnwick Box USB MIDI device")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
 
-if(WIN32)
+if(EMSCRIPTEN)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME tarnwick-update-${PROJECT_VERSION}-web)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+elseif(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME tarnwick-update-${PROJECT_VERSION}-win32)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)

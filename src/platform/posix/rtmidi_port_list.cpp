@@ -2,28 +2,23 @@
 
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/system_port_names.h"
 
 const char inClientName[] = "tarnwick-update-in";
 const char outClientName[] = "tarnwick-update-out";
 
 namespace {
 
-// ALSA's "Midi Through" ports loop back whatever is sent to them: they are the
-// system's own, like the ports Windows names "Microsoft ...". The program
-// passes over ports whose product name begins with "Microsoft", so a system
-// port is reported with that prefix in front of its own name. JACK shows the
-// same ports through the a2j bridge as "a2j:Midi Through [14] (capture): ...".
-const char systemPortTag[] = "Midi Through";
-const char systemPortPrefix[] = "Microsoft ";
-
 bool startsWith(const std::string &text, const char *prefix) {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
+// ALSA's "Midi Through" ports loop back whatever is sent to them: they are the
+// system's own, like the ports Windows names "Microsoft ...". JACK shows the
+// same ports through the a2j bridge as "a2j:Midi Through [14] (capture): ...".
 bool isSystemPort(MidiBackend backend, const std::string &name) {
-    if (backend == MidiBackend::system) return startsWith(name, systemPortTag);
-    return name.find(systemPortTag) != std::string::npos;
+    if (backend == MidiBackend::system) return isLoopbackPortName(name);
+    return name.find(loopbackPortTag) != std::string::npos;
 }
 
 // ALSA and JACK names start with the client's name and a colon; JACK gives a
@@ -41,22 +36,11 @@ bool isPortOf(const std::string &name, const char *clientName) {
 
 bool isOwnPort(const std::string &name) { return isPortOf(name, inClientName) || isPortOf(name, outClientName); }
 
-// Cut to what szPname holds, never inside a UTF-8 sequence.
-std::string fitProductName(std::string name) {
-    const size_t limit = MAXPNAMELEN - 1;
-    if (name.size() <= limit) return name;
-    size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
-    name.resize(end);
-    return name;
-}
-
 void appendPorts(std::vector<MidiPortEntry> &entries, MidiBackend backend, const std::vector<std::string> &names) {
     for (unsigned index = 0; index < names.size(); ++index) {
         const std::string &name = names[index];
         if (name.empty() || isOwnPort(name)) continue;
-        std::string productName = isSystemPort(backend, name) ? systemPortPrefix + name : name;
-        entries.push_back(MidiPortEntry{backend, index, fitProductName(productName)});
+        entries.push_back(MidiPortEntry{backend, index, productNameOf(name, isSystemPort(backend, name))});
     }
 }
 
