@@ -19,10 +19,13 @@ browser_pid=
 browser_socket=
 web_dir=$repo_root/build-web
 
-web_build() {
+# Emscripten's tools need Debian's node modules (acorn), which a Node.js
+# from elsewhere (NodeSource) does not look for.
+web_build() (
+  export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
   emcmake cmake -S "$repo_root" -B "$web_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICK_WERROR=ON >/dev/null &&
     cmake --build "$web_dir" -j2
-}
+)
 
 browser_start() {
   local page=$1 log=$2

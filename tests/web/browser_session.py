@@ -33,7 +33,7 @@ import tempfile
 import threading
 import time
 
-START_LIMIT_S = 400  # Chromium ready: 35 to 105 s under TCG, seen
+START_LIMIT_S = 300  # Chromium ready, the page loaded: 35 to 105 s under TCG, seen
 STEP_LIMIT_S = 120  # a page load, a file chosen, a click answered, on a loaded machine under TCG
 POLL_S = 0.1
 
@@ -68,7 +68,10 @@ class Cdp:
             pending += chunk
             *messages, pending = pending.split(b"\0")
             for raw in messages:
-                message = json.loads(raw)
+                try:
+                    message = json.loads(raw.decode("utf-8", "replace"))
+                except ValueError:
+                    continue  # one bad message must not stop the replies
                 with self.lock:
                     if "id" in message:
                         self.replies[message["id"]] = message
@@ -129,7 +132,7 @@ class QuietFiles(http.server.SimpleHTTPRequestHandler):
 
 
 class Browser:
-    def __init__(self, program, page_dir, work):
+    def __init__(self, page_dir, work):
         self.work = work
         handler = functools.partial(QuietFiles, directory=page_dir)
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
@@ -139,6 +142,20 @@ class Browser:
         self.session = None
 
     def start(self, program):
+        """Chromium started and a page of the origin loaded in it, MIDI with
+        SysEx granted there, all within START_LIMIT_S."""
+        deadline = time.monotonic() + START_LIMIT_S
+
+        def left():
+            return max(1, deadline - time.monotonic())
+
+        # Granted in the profile, as a user's answer to the prompt is kept:
+        # the DevTools grant once waited for ever behind a network service
+        # that had crashed while starting.
+        os.makedirs(os.path.join(self.work, "profile", "Default"))
+        granted = {f"{self.origin},*": {"setting": 1}}
+        with open(os.path.join(self.work, "profile", "Default", "Preferences"), "w") as out:
+            json.dump({"profile": {"content_settings": {"exceptions": {"midi": granted, "midi_sysex": granted}}}}, out)
         ours_read, theirs_write = os.pipe()
         theirs_read, ours_write = os.pipe()
         flags = ["--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run", "--no-default-browser-check",
@@ -156,21 +173,25 @@ class Browser:
         os.close(theirs_read)
         os.close(theirs_write)
         self.cdp = Cdp(ours_write, ours_read)
-        self.version = self.cdp.call("Browser.getVersion", limit=START_LIMIT_S)["product"]
-        # The browser may still be starting its services: these wait as long.
-        self.cdp.call("Browser.grantPermissions", {"origin": self.origin, "permissions": ["midi", "midiSysex"]},
-                      limit=START_LIMIT_S)
-        target = self.cdp.call("Target.createTarget", {"url": "about:blank"}, limit=START_LIMIT_S)["targetId"]
+        self.version = self.cdp.call("Browser.getVersion", limit=left())["product"]
+        target = self.cdp.call("Target.createTarget", {"url": "about:blank"}, limit=left())["targetId"]
         self.session = self.cdp.call("Target.attachToTarget", {"targetId": target, "flatten": True},
-                                     limit=START_LIMIT_S)["sessionId"]
+                                     limit=left())["sessionId"]
         for domain in ("Page", "Runtime", "DOM"):
-            self.call(f"{domain}.enable", limit=START_LIMIT_S)
+            self.call(f"{domain}.enable", limit=left())
+        self.load()
+        self.await_state("choose", left(), ("",))
+        state = self.evaluate("navigator.permissions.query({name: 'midi', sysex: true}).then(s => s.state)",
+                              limit=left())
+        if state != "granted":
+            raise Failure(f"MIDI with SysEx is '{state}' for {self.origin}, not 'granted'")
 
     def call(self, method, params=None, limit=STEP_LIMIT_S):
         return self.cdp.call(method, params, self.session, limit)
 
-    def evaluate(self, expression):
-        result = self.call("Runtime.evaluate", {"expression": expression, "returnByValue": True})
+    def evaluate(self, expression, limit=STEP_LIMIT_S):
+        result = self.call("Runtime.evaluate", {"expression": expression, "returnByValue": True, "awaitPromise": True},
+                           limit)
         if "exceptionDetails" in result:
             raise Failure(f"the page threw at {expression!r}: {result['exceptionDetails'].get('text')}")
         return result["result"].get("value")
@@ -190,6 +211,10 @@ class Browser:
                 state = None  # between documents
             if state == wanted:
                 return
+            # A start the page refused (no MIDI access, an unreadable kit)
+            # returns to "ready" with a notice.
+            if state == "ready" and wanted == "paused" and self.notice():
+                raise Failure("the page returned to 'ready' after its start")
             if state is not None and state not in allowed:
                 raise Failure(f"the page's state is '{state}', not '{wanted}'")
             if time.monotonic() > deadline:
@@ -215,6 +240,9 @@ class Browser:
         if not node:
             raise Failure("the page has no input#kit")
         self.call("DOM.setFileInputFiles", {"nodeId": node, "files": [path]})
+
+    def notice(self):
+        return (self.evaluate("document.getElementById('notice')?.innerText ?? ''") or "").strip()
 
     def written(self):
         return self.evaluate("window.tarnwickWritten === undefined ? null : window.tarnwickWritten") or ""
@@ -259,7 +287,10 @@ class Browser:
         raise Failure(f"no window.tarnwickBench with the state 'ended' within {limit} s" + self.page_report())
 
     def page_report(self):
-        lines = []
+        try:
+            lines = [f"the page's notice: {self.notice()}"] if self.notice() else []
+        except Failure:
+            lines = []
         for event in self.cdp.take_events():
             params = event.get("params", {})
             if event["method"] == "Runtime.exceptionThrown":
@@ -300,9 +331,18 @@ class Browser:
             pass
 
 
+def tail(work):
+    """The end of Chromium's log, without its complaints about D-Bus, which
+    no VM has."""
+    with open(os.path.join(work, "chromium.log"), errors="replace") as log:
+        lines = [line for line in log if "dbus" not in line]
+    return "".join(lines[-30:])
+
+
 def serve(args):
     work = tempfile.mkdtemp(prefix="tarnwick-browser.")
     browser = None
+    page = os.path.abspath(args.page)
     stopping = threading.Event()
 
     def on_signal(signum, frame):
@@ -313,12 +353,24 @@ def serve(args):
     listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     try:
         started = time.monotonic()
-        browser = Browser(args.chromium, os.path.abspath(args.page), work)
-        browser.start(args.chromium)
+        # Chromium once hung at its start under TCG (its network service had
+        # crashed): a second one, in a fresh profile, is given the same time.
+        for attempt in (1, 2):
+            browser = Browser(page, os.path.join(work, str(attempt)))
+            try:
+                browser.start(args.chromium)
+                break
+            except Failure as failure:
+                browser.close()
+                if attempt == 2:
+                    raise
+                print(f"browser-session: starting again: {failure}; Chromium's log, {browser.work}/chromium.log:",
+                      file=sys.stderr)
+                print(tail(browser.work), file=sys.stderr)
         listener.bind(args.socket)
         listener.listen(4)
         print(f"browser-session: ready: {browser.version} in {time.monotonic() - started:.0f} s, "
-              f"serving {args.page} at {browser.origin}; Chromium's log: {work}/chromium.log", flush=True)
+              f"serving {args.page} at {browser.origin}; Chromium's log: {browser.work}/chromium.log", flush=True)
         while not stopping.is_set():
             connection, _ = listener.accept()
             with connection:
@@ -335,9 +387,8 @@ def serve(args):
                     reply = {"error": str(failure)}
                 connection.sendall(json.dumps(reply).encode() + b"\n")
     except Failure as failure:
-        print(f"browser-session: {failure}; Chromium's log, {work}/chromium.log:", file=sys.stderr)
-        with open(os.path.join(work, "chromium.log"), errors="replace") as log:
-            sys.stderr.write(log.read()[-4000:])
+        print(f"browser-session: {failure}; Chromium's log, {browser.work}/chromium.log:", file=sys.stderr)
+        print(tail(browser.work), file=sys.stderr)
         return 1
     finally:
         listener.close()
