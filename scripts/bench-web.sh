@@ -44,7 +44,7 @@ seen = ""
 for write in json.load(open(sys.argv[1])):
     seen += write["bytes"]
     if sys.argv[2] in seen:
-        print(f"{write[\"ms\"]:.0f}")
+        print("%.0f" % write["ms"])
         break
 else:
     print("none")' "$1" "$line"
@@ -70,7 +70,7 @@ in_vm() {
     page=$(page_ms "$work/timeline.json")
     target_stop
     echo "round $round: native $native ms, page $page ms"
-    if [ "$native" = none ] || [ "$page" = none ]; then
+    if ! [[ $native =~ ^[0-9]+$ && $page =~ ^[0-9]+$ ]]; then
       status=1
       continue
     fi
@@ -86,7 +86,7 @@ print(f"largest kit to \"{sys.argv[3]}\": native {sum(n)/len(n):.0f} ms, page {s
   echo "wait of 10 ms, page (?bench=sleep), ms: $(python3 "$browser_driver" bench --socket "$browser_socket" \
     --query bench=sleep --limit 300 || echo none)"
   echo "wait of 10 ms, native Sleep(10), ms per call:"
-  "$build_dir/bench/tarnwick_bench" --benchmark_filter=BM_Sleep10ms | grep BM_Sleep10ms
+  "$build_dir/bench/tarnwick_bench" --benchmark_filter=BM_Sleep10ms --benchmark_color=false | grep BM_Sleep10ms
   browser_stop
   return "$status"
 }
