@@ -5,7 +5,7 @@ set -uo pipefail
 # shellcheck source-path=SCRIPTDIR source=lib/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
-for step in native windows alsa packages sanitizers fuzz; do
+for step in native windows alsa web packages sanitizers fuzz; do
   echo "== $step"
   started=$SECONDS
   if bash "$repo_root/scripts/test-$step.sh"; then result=pass; else result=fail; fi

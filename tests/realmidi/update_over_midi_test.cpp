@@ -13,6 +13,10 @@
 //            Tarnwick Box is, and unpluggable.
 // The last three need a kernel with those modules: scripts/test-alsa.sh runs
 // this program in a VM for them.
+// With TARNWICK_WEB_SESSION set, the updater is the web build's page in
+// Chromium over Web MIDI instead, driven through the browser session whose
+// socket it names (tests/web/browser_session.py, at TARNWICK_WEB_DRIVER):
+// scripts/test-web.sh runs the cases so, in a VM, over alsa and rawmidi.
 //
 // The updater numbers the ALSA sequencer's ports before JACK's: over JACK its
 // ALSA library gets an empty configuration, so that only the server's ports
@@ -53,6 +57,13 @@ using testkit::TempFolder;
 const std::string kitName = "Tarnwick_Box_realmidi.kit";
 const std::string success = expected::done + expected::success;
 
+std::string environment(const char *name) {
+    const char *value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+bool throughPage() { return !environment("TARNWICK_WEB_SESSION").empty(); }
+
 std::string backend() {
     const char *name = std::getenv("TARNWICK_REALMIDI_BACKEND");
     return name != nullptr && *name != '\0' ? name : "jack";
@@ -68,12 +79,15 @@ std::vector<std::string> alsaClientList() {
 }
 
 // The sequencer's clients besides its own ("System", "Midi Through"), in
-// order: their ports come before the target's.
+// order: their ports come before the target's. The browser's own clients
+// are the page's side.
 std::vector<std::string> otherAlsaClients() {
     static const std::regex own("^Client +[0-9].*\"(System|Midi Through)\"");
+    static const std::regex browser("^Client +[0-9].*\"(Chromium|Chrome)[^\"]*\"");
     std::vector<std::string> clients;
     for (const std::string &line : alsaClientList())
-        if (std::regex_search(line, std::regex("^Client +[0-9]")) && !std::regex_search(line, own))
+        if (std::regex_search(line, std::regex("^Client +[0-9]")) && !std::regex_search(line, own) &&
+            !(throughPage() && std::regex_search(line, browser)))
             clients.push_back(line);
     return clients;
 }
@@ -142,6 +156,8 @@ std::vector<UpdateCase> updateCases() {
     std::vector<uint16_t> largest(252, 260);
     largest.push_back(15);
     const std::string mixedTotal = std::to_string(std::accumulate(mixed.begin(), mixed.end(), 0));
+    std::string twentyRefusals = "20";
+    for (int i = 1; i < 20; ++i) twentyRefusals += ",20";
     return {
         {"clean", {}, mixed, linesFor(mixed) + success},
         // The second record is refused twice with 0x20 (CRC error), then accepted.
@@ -174,6 +190,24 @@ std::vector<UpdateCase> updateCases() {
          {"--silent-after", "0"},
          {24},
          expected::repeat(expected::line('-', 0), 20) + expected::notResponding,
+         1},
+        // The box answers, then stops after three records: the fourth is sent
+        // 20 times, each attempt waiting out its half second.
+        {"silent_after_three",
+         {"--silent-after", "3"},
+         four,
+         linesFor(four, {{3, std::vector<std::string>(19, "")}}) + expected::notResponding,
+         1,
+         "",
+         {},
+         3},
+        // The first record refused with 0x20 (CRC error) at every attempt: the
+        // twentieth refusal ends the update.
+        {"twenty_failures",
+         {"--verdicts", twentyRefusals},
+         three,
+         expected::repeat(expected::line('-', 0) + expected::crcError, 19) + expected::line('-', 0) +
+             expected::updateError,
          1},
         // The last record is answered 0x77: the box has all of it and restarts.
         {"update_complete", {"--final-size", mixedTotal}, mixed, linesFor(mixed) + expected::restarted},
@@ -217,6 +251,8 @@ class UpdateOverMidi : public testing::TestWithParam<UpdateCase> {};
 
 TEST_P(UpdateOverMidi, Runs) {
     const UpdateCase &row = GetParam();
+    ASSERT_FALSE(throughPage() && environment("TARNWICK_WEB_DRIVER").empty())
+        << "TARNWICK_WEB_SESSION is set, but TARNWICK_WEB_DRIVER names no browser_session.py";
     std::vector<std::string> where;  // the target's options that put its ports there
     if (backend() == "jack") {
         if (PrivateJackServer::jackdPath().empty()) GTEST_SKIP() << "jackd is not installed (Debian package jackd2)";
@@ -275,7 +311,14 @@ TEST_P(UpdateOverMidi, Runs) {
         << "the host did not list the USB device first";
 
     ChildRun updater = childRun({TARNWICK_UPDATE_PATH}, childEnv(work), work.file("run"));
-    updater.timeoutMs = 240000;
+    // The page chooses the kit as a user does: by its path.
+    if (throughPage())
+        updater = childRun({environment("TARNWICK_WEB_DRIVER"), "run", "--socket", environment("TARNWICK_WEB_SESSION"),
+                            "--kit", work.file("run/" + kitName)},
+                           {});
+    // The session's own limits (a page load, 240 s for the run, the pause)
+    // end a page run first.
+    updater.timeoutMs = throughPage() ? 600000 : 240000;
     ChildResult run = testkit::runChild(updater);
     int targetStatus = box.stop();
 

@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# The web build's speed against the native program's, run by hand and never
+# by scripts/test.sh, in one boot of the VM (lib/vm.sh) on the ALSA sequencer:
+# - the largest kit (65,535 bytes) sent to tarnwick-target, from the start to
+#   the line "Target update successfully!": the native updater from its start,
+#   the page from its start button, on the same ports, alternately, twice
+#   each, then the ratio of the means (goal: at most 1.05);
+# - how long a 10 ms wait lasts: the page's wait benchmark (?bench=sleep)
+#   beside the native Sleep(10) of tarnwick_bench.
+# Under TCG both run many times slower than on a real machine; the ratio is
+# what to read. Exit status 1 when a run failed, 2 when the build did.
+#
+# bench-web.sh --in-vm is the part that runs in the VM.
+set -uo pipefail
+# shellcheck source-path=SCRIPTDIR source=lib/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
+# shellcheck source-path=SCRIPTDIR source=lib/browser.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/browser.sh"
+
+build_dir=$repo_root/build-bench
+line="Target update successfully!"
+
+# native_ms FOLDER: milliseconds from the updater's start to the line, or a
+# word saying why there is none.
+native_ms() {
+  (cd "$1" && python3 -c '
+import subprocess, sys, time
+started = time.monotonic()
+child = subprocess.Popen([sys.argv[1]], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+seen, at = b"", None
+while chunk := child.stdout.read1(1 << 16):
+    seen += chunk
+    if at is None and sys.argv[2].encode() in seen:
+        at = time.monotonic()
+child.wait(60)
+print(f"{(at - started) * 1000:.0f}" if at else "none")' "$build_dir/src/tarnwick-update" "$line")
+}
+
+# page_ms TIMELINE: the same from the page's timeline, from its start button.
+page_ms() {
+  python3 -c '
+import json, sys
+seen = ""
+for write in json.load(open(sys.argv[1])):
+    seen += write["bytes"]
+    if sys.argv[2] in seen:
+        print("%.0f" % write["ms"])
+        break
+else:
+    print("none")' "$1" "$line"
+}
+
+# The ALSA target for the kit, started afresh for each run.
+target_for() {
+  target_start "$work/target" "$build_dir/device/tarnwick-target" --api alsa --abandon-after 0 --kit "$1" --timeout 600
+}
+
+in_vm() {
+  local kit=$work/run/Tarnwick_Box.kit round native page native_all=() page_all=() status=0
+  mkdir -p "$work/run"
+  head -c 64523 "$build_dir/bench/tarnwick_bench" >"$work/firmware.bin"
+  "$build_dir/tools/kit/tarnwick-kit" build "$work/firmware.bin" -o "$kit" >/dev/null || return 1
+  browser_start "$web_dir/page" "$work/browser.log" || return 1
+  for round in 1 2; do
+    target_for "$kit" || { echo "round $round: the target did not start"; status=1; break; }
+    native=$(native_ms "$work/run")
+    target_stop
+    target_for "$kit" || { echo "round $round: the target did not start"; status=1; break; }
+    browser_run --kit "$kit" --timeline "$work/timeline.json" >"$work/page.out" || status=1
+    page=$(page_ms "$work/timeline.json")
+    target_stop
+    echo "round $round: native $native ms, page $page ms"
+    if ! [[ $native =~ ^[0-9]+$ && $page =~ ^[0-9]+$ ]]; then
+      status=1
+      continue
+    fi
+    native_all+=("$native")
+    page_all+=("$page")
+  done
+  if [ ${#page_all[@]} -gt 0 ]; then
+    python3 -c 'import sys
+n, p = [list(map(float, x.split())) for x in sys.argv[1:3]]
+print(f"largest kit to \"{sys.argv[3]}\": native {sum(n)/len(n):.0f} ms, page {sum(p)/len(p):.0f} ms,"
+      f" ratio {sum(p)/len(p) / (sum(n)/len(n)):.3f} (goal <= 1.05)")' "${native_all[*]}" "${page_all[*]}" "$line"
+  fi
+  echo "wait of 10 ms, page (?bench=sleep), ms: $(python3 "$browser_driver" bench --socket "$browser_socket" \
+    --query bench=sleep --limit 300 || echo none)"
+  echo "wait of 10 ms, native Sleep(10), ms per call:"
+  "$build_dir/bench/tarnwick_bench" --benchmark_filter=BM_Sleep10ms --benchmark_color=false | grep BM_Sleep10ms
+  browser_stop
+  return "$status"
+}
+
+if [ "${1:-}" = --in-vm ]; then
+  work=$(mktemp -d /tmp/tarnwick-bench-web.XXXXXX)
+  trap 'target_stop; browser_stop; rm -rf "$work"' EXIT
+  in_vm
+  exit
+fi
+
+# shellcheck source-path=SCRIPTDIR source=lib/vm.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/vm.sh"
+ensure_packages "${build_packages[@]}" libbenchmark-dev emscripten chromium python3 || exit 2
+quiet_step "build: build-bench" cmake_build "$build_dir" "tarnwick_bench tarnwick-update tarnwick-target tarnwick-kit" \
+  -DCMAKE_BUILD_TYPE=Release -DTARNWICK_WERROR=ON -DTARNWICK_TESTS=OFF -DTARNWICK_BENCH=ON || exit 2
+quiet_step "build: build-web" web_build || exit 2
+vm_prepare || exit 2
+echo "machine: $(nproc) cores; load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+vm_run --modules "snd-seq snd-seq-dummy" --timeout 1800 -- bash "$repo_root/scripts/bench-web.sh" --in-vm
