@@ -66,7 +66,7 @@ in_vm() {
 }
 
 # The zip holds the page's files, each once, in one top folder: all that the
-# build put beside the page but the wait benchmark's program.
+# build put beside the page but the wait benchmark's program, and the licence.
 zip_holds_the_page() {
   local zips listed
   echo "-- the web zip package"
@@ -85,7 +85,8 @@ tops = {n.split("/")[0] for n in names}
 print("one top folder" if len(tops) == 1 and all("/" in n for n in names) else "top: " + " ".join(sorted(tops)))
 print("\n".join(sorted(n.split("/", 1)[-1] for n in names)))' "${zips[0]}")
   check_equal "web zip $(basename "${zips[0]}"): the page's files" "$listed" \
-    "one top folder"$'\n'"$(cd "$web_dir/page" && find . -type f ! -name 'tarnwick-web-bench.*' | sed 's|^\./||' | LC_ALL=C sort)"
+    "one top folder"$'\n'"$({ echo LICENSE; cd "$web_dir/page" && find . -type f ! -name 'tarnwick-web-bench.*' |
+      sed 's|^\./||'; } | LC_ALL=C sort)"
 }
 
 ensure_packages "${build_packages[@]}" emscripten chromium python3 udev || exit 1
