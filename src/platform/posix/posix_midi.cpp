@@ -18,6 +18,7 @@
 
 #include "platform/midi_in_buffer_queue.h"
 #include "platform/platform.h"
+#include "platform/port_caps.h"
 #include "platform/posix/jack_midi_out.h"
 #include "platform/posix/rtmidi_port_list.h"
 #include "platform/posix/rtmidi_quiet.h"
@@ -34,11 +35,6 @@ const RtMidi::Api systemApi = RtMidi::LINUX_ALSA;
 #endif
 const RtMidi::Api backendApis[2] = {systemApi, RtMidi::UNIX_JACK};
 
-// winmm's CALLBACK_TYPEMASK: the bits of the open flags that say how to call back.
-const DWORD callbackTypeMask = 0x00070000L;
-const WORD unmappedId = 0xFFFF;
-const MMVERSION driverVersion = 0x0100;
-const WORD midiPortTechnology = 1;
 
 // What a library reported while we used one of its objects. Warnings include
 // a JACK client that finds no server; errors mean the call failed.

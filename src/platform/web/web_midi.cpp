@@ -16,15 +16,11 @@
 
 #include "platform/midi_in_buffer_queue.h"
 #include "platform/platform.h"
+#include "platform/port_caps.h"
 #include "platform/web/web_port_list.h"
 
 namespace {
 
-// winmm's CALLBACK_TYPEMASK: the bits of the open flags that say how to call back.
-const DWORD callbackTypeMask = 0x00070000L;
-const WORD unmappedId = 0xFFFF;
-const MMVERSION driverVersion = 0x0100;
-const WORD midiPortTechnology = 1;
 // Longer than any product name can be kept; a longer name is cut by the
 // browser side at a whole character.
 const int browserNameSize = 256;
