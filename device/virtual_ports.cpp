@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/posix/jack_midi_out.h"
+
 // What RtMidi reported through its error callback, from any thread.
 struct LibraryErrors {
     std::mutex mutex;
@@ -131,6 +133,7 @@ VirtualPorts::VirtualPorts(MidiSystem system, const std::string &name, FrameInbo
 VirtualPorts::~VirtualPorts() {
     // The input first, so that no frame arrives while the output closes.
     in_.reset();
+    closeJackMidiOut(jackOut_);
     out_.reset();
 }
 
@@ -157,6 +160,8 @@ void VirtualPorts::open(MidiSystem system, const std::string &name, FrameInbox &
         std::string why = openPorts(api, inClient, outClient, inbox);
         if (why.empty()) return;
         in_.reset();
+        closeJackMidiOut(jackOut_);
+        jackOut_ = nullptr;
         out_.reset();
         if (attempt >= tries) throw std::runtime_error("cannot open virtual ports on " + systemName_ + ": " + why);
         std::this_thread::sleep_for(jackRetryPause);
@@ -174,11 +179,17 @@ std::string VirtualPorts::openPorts(RtMidi::Api api, const std::string &inClient
         in_->ignoreTypes(false, true, true);
         in_->setCallback(receive, &inbox);
         in_->openVirtualPort(portName);
-        out_.reset(new RtMidiOut(api, outClient));
-        out_->setErrorCallback(noteLibraryError, outErrors_.get());
-        out_->openVirtualPort(portName);
+        if (api != RtMidi::UNIX_JACK) {
+            out_.reset(new RtMidiOut(api, outClient));
+            out_->setErrorCallback(noteLibraryError, outErrors_.get());
+            out_->openVirtualPort(portName);
+        }
     } catch (const RtMidiError &e) {
         return e.getMessage();
+    }
+    if (api == RtMidi::UNIX_JACK) {
+        jackOut_ = openJackMidiOut(outClient.c_str(), portName, "");
+        if (jackOut_ == nullptr) return "the JACK client '" + outClient + "' cannot have its output port";
     }
     if (!caught.text().empty()) return caught.text();
     if (inErrors_->count + outErrors_->count != errorsBefore) return inErrors_->lastText() + outErrors_->lastText();
@@ -186,6 +197,7 @@ std::string VirtualPorts::openPorts(RtMidi::Api api, const std::string &inClient
 }
 
 bool VirtualPorts::send(const device::Bytes &message) {
+    if (jackOut_ != nullptr) return sendJackMidi(jackOut_, message.data(), message.size());
     unsigned errorsBefore = outErrors_->count;
     try {
         out_->sendMessage(message.data(), message.size());

@@ -1,5 +1,6 @@
 // The box's two MIDI ports, made with RtMidi as virtual ports on the ALSA
 // sequencer or on a running JACK server (never one started for the purpose).
+// On JACK the output is the updater's own (jack_midi_out.h says why).
 // Frames that arrive go to the inbox; answers go out from the main thread.
 #pragma once
 
@@ -14,6 +15,7 @@
 #include "target_options.h"
 
 struct LibraryErrors;
+struct JackMidiOut;
 
 class VirtualPorts : public BoxPorts {
   public:
@@ -38,4 +40,5 @@ class VirtualPorts : public BoxPorts {
     std::unique_ptr<LibraryErrors> outErrors_;
     std::unique_ptr<RtMidiIn> in_;
     std::unique_ptr<RtMidiOut> out_;
+    JackMidiOut *jackOut_ = nullptr;
 };

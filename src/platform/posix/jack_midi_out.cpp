@@ -69,7 +69,7 @@ JackMidiOut *openJackMidiOut(const char *clientName, const char *portName, const
     out->port = jack_port_register(out->client, portName, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     if (out->port == nullptr || jack_set_process_callback(out->client, processOut, out) != 0 ||
         jack_activate(out->client) != 0 ||
-        jack_connect(out->client, jack_port_name(out->port), destination.c_str()) != 0) {
+        (!destination.empty() && jack_connect(out->client, jack_port_name(out->port), destination.c_str()) != 0)) {
         release(out);
         return nullptr;
     }
