@@ -137,10 +137,11 @@ ChildResult runChild(const ChildRun &run) {
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     int openPipes = (outPipe[0] >= 0) + (errPipe[0] >= 0);
     while (pid > 0 && openPipes > 0 && Clock::now() < deadline) {
-        int ready = poll(fds, 2, 50);
-        if (ready < 0) break;
-        // Whatever is left open by a grandchild is not waited for.
-        if (ready == 0 && !stillRunning(pid)) break;
+        // Asked before the poll: what a child wrote before it ended is in the
+        // pipe by then, and whatever a grandchild keeps open is not waited for.
+        bool ended = !stillRunning(pid);
+        int ready = poll(fds, 2, ended ? 0 : 50);
+        if (ready < 0 || (ready == 0 && ended)) break;
         for (pollfd &fd : fds) {
             if (fd.fd < 0 || fd.revents == 0) continue;
             char chunk[4096];
