@@ -165,15 +165,16 @@ ctest_counted() {
 
 # --- background processes ----------------------------------------------------
 # stop_process PID: ends PID (a child of this shell) and reaps it: SIGTERM,
-# up to 5 seconds' grace, then SIGKILL. Sets stopped_status to its exit
-# status; does nothing for an empty PID.
+# up to 30 seconds' grace (a JACK client or server can wait out the server's
+# 5 s timeout more than once on a busy machine), then SIGKILL. Sets
+# stopped_status to its exit status; does nothing for an empty PID.
 stopped_status=
 stop_process() {
   local pid=$1 tries
   stopped_status=
   [ -n "$pid" ] || return 0
   kill -TERM "$pid" 2>/dev/null || true
-  for ((tries = 0; tries < 50; tries++)); do
+  for ((tries = 0; tries < 300; tries++)); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done

@@ -82,8 +82,11 @@ class BackgroundChild {
     // the same for the scripts).
     bool waitUntil(const std::function<bool()> &ready, int limitMs);
     // SIGTERM, then SIGKILL after graceMs; reaps the child. Its exit status,
-    // -1 when a signal ended it (the SIGKILL too).
-    int stop(int graceMs = 5000);
+    // -1 when a signal ended it (the SIGKILL too). A JACK client's close, or
+    // the server's own, can wait out the server's 5 s timeout more than once
+    // on a busy machine; a killed server stays in JACK's registry of servers,
+    // which holds eight.
+    int stop(int graceMs = 30000);
 
   private:
     pid_t pid_ = -1;
