@@ -150,6 +150,8 @@ function beginStart() {
 
 function pauseForKey() {
   setState("paused");
+  // A long output pushes the button below a small window's edge.
+  continueButton.scrollIntoView({ block: "nearest" });
   return new Promise((resolve) => {
     answerPause = resolve;
   });
