@@ -40,12 +40,13 @@ Module.preRun = [].concat(Module.preRun || [], function () {
 
 // Waits keep their length. A browser holds a timer set from a timer's own
 // callback, five deep, to at least 4 ms, which would make 100 sleeps of 1 ms
-// last 400: every timer here is set from a MessageChannel message instead,
-// which is no timer and is never held back. A timer may also fire a little
-// late, so it covers a wait only up to tarnwickTimerLateness before its end; the rest,
-// and every short wait, goes in message steps. A hidden tab's timers are
-// slowed to a second or more, so there the whole wait goes in steps.
+// last 400: a timer shorter than that is set from a MessageChannel message
+// instead, which is no timer and is never held back. A timer may also fire a
+// little late, so it covers a wait only up to tarnwickTimerLateness before its
+// end; the rest, and every short wait, goes in message steps. A hidden tab's
+// timers are slowed to a second or more, so there the whole wait goes in steps.
 var tarnwickTimerLateness = 1.5;
+var tarnwickUnheldTimer = 4;
 var tarnwickStepChannel = new MessageChannel();
 var tarnwickSteps = [];
 tarnwickStepChannel.port1.onmessage = function () {
@@ -58,19 +59,24 @@ function tarnwickNextStep(step) {
   tarnwickStepChannel.port2.postMessage(0);
 }
 
+// Even a wait of nothing lets the browser deliver what has arrived. A step
+// may come late: the timer it sets is for what is left by then.
 Module.tarnwickWaitFor = function (ms) {
   var deadline = performance.now() + ms;
   return new Promise(function (resolve) {
+    if (ms <= 0) return tarnwickNextStep(resolve);
     (function check() {
       var left = deadline - performance.now();
       if (left <= 0) {
         resolve();
-      } else if (left > tarnwickTimerLateness && !document.hidden) {
-        tarnwickNextStep(function () {
-          setTimeout(check, left - tarnwickTimerLateness);
-        });
-      } else {
+      } else if (document.hidden || left <= tarnwickTimerLateness) {
         tarnwickNextStep(check);
+      } else if (left - tarnwickTimerLateness >= tarnwickUnheldTimer) {
+        setTimeout(check, left - tarnwickTimerLateness);
+      } else {
+        tarnwickNextStep(function () {
+          setTimeout(check, Math.max(0, deadline - performance.now() - tarnwickTimerLateness));
+        });
       }
     })();
   });
