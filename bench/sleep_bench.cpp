@@ -5,8 +5,12 @@
 #include <benchmark/benchmark.h>
 #include <sys/prctl.h>
 
+#include <algorithm>
+#include <chrono>
+
 #include "platform/platform.h"
 #include "platform/sim/sim_host.h"
+#include "program_waits.h"
 
 namespace {
 
@@ -20,7 +24,31 @@ void BM_Sleep10ms(benchmark::State &state) {
     if (savedSlack > 0) prctl(PR_SET_TIMERSLACK, savedSlack, 0, 0, 0);
 }
 
+// Each of the program's waits, as the web benchmark (?bench=sleep) makes
+// them, for the two to be set side by side; real time is the mean.
+void BM_ProgramWait(benchmark::State &state) {
+    const programwaits::Wait &wait = programwaits::waits[state.range(0)];
+    state.SetLabel(wait.name);
+    sim::reset(sim::ClockMode::realTime);
+    double longestMs = 0;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        wait.run();
+        longestMs = std::max(
+            longestMs, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    sim::reset();
+    state.counters["longest_ms"] = longestMs;
+}
+
 }  // namespace
+
+BENCHMARK(BM_ProgramWait)
+    ->ArgName("wait")
+    ->DenseRange(0, 3)
+    ->Iterations(10)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // slack_ns: 0 keeps the thread's own slack.
 BENCHMARK(BM_Sleep10ms)

@@ -1,44 +1,21 @@
-// The program's waits on the web platform, in the browser: each made as the
-// program makes it (the mailbox looked at between sleeps) and timed on the
+// The program's waits on the web platform, in the browser, timed on the
 // page's clock. The page's ?bench=sleep mode runs it; every wait must keep
-// within 10% of its length in a visible tab. No MIDI: nothing ever arrives,
-// so every wait runs to its end.
+// within 10% of its length in a visible tab. tarnwick_bench's BM_ProgramWait
+// measures the same waits natively.
 #include <emscripten.h>
 
 #include <cstdint>
 #include <cstdio>
 
-#include "midi/reply_mailbox.h"
-#include "platform/platform.h"
+#include "program_waits.h"
 
-EM_JS(void, tarnwick_bench_result, (const char *name, double ms), {
-    Module.tarnwickHost.benchResult(UTF8ToString(name), ms);
+EM_JS(void, tarnwick_bench_result, (const char *name, double meanMs, double longestMs), {
+    Module.tarnwickHost.benchResult(UTF8ToString(name), meanMs, longestMs);
 });
 
 EM_JS(void, tarnwick_bench_ended, (), { Module.tarnwickRunEnded(); });
 
 namespace {
-
-// The greeting's wait for the handshake reply: 100 sleeps of 1 ms.
-void greetingWait() {
-    for (int polls = 0; polls < 100 && !messageWaiting(); ++polls) Sleep(1);
-}
-
-// The pause after every frame.
-void pacingWait() { Sleep(10); }
-
-// A verdict's wait: polls sleeps of 10 ms, looking before each and after the last.
-void verdictWait(uint16_t polls) {
-    for (;;) {
-        if (replyPresent()) return;
-        if (polls == 0) return;
-        --polls;
-        Sleep(10);
-    }
-}
-
-void shortVerdictWait() { verdictWait(50); }
-void longVerdictWait() { verdictWait(200); }
 
 // For comparison, on the same machine at the same time: the greeting's wait
 // on Emscripten's own sleep, one browser timer per sleep, which the browser
@@ -47,23 +24,11 @@ void timerGreetingWait() {
     for (int polls = 0; polls < 100 && !messageWaiting(); ++polls) emscripten_sleep(1);
 }
 
-struct Wait {
-    const char *name;
-    double lengthMs;
-    void (*run)();
-    int rounds;
-};
+const programwaits::Wait timerGreeting = {"reference_timer_100x1ms", 100, timerGreetingWait, 3};
 
-const Wait waits[] = {
-    {"greeting_100x1ms", 100, greetingWait, 10},
-    {"pacing_10ms", 10, pacingWait, 100},
-    {"verdict_500ms", 500, shortVerdictWait, 3},
-    {"verdict_2000ms", 2000, longVerdictWait, 2},
-    {"reference_timer_100x1ms", 100, timerGreetingWait, 3},
-};
-
-// The longest of its rounds: each wait must keep its length every time.
-void measure(const Wait &wait) {
+// The mean and the longest of its rounds: each wait must keep its length
+// every time.
+void measure(const programwaits::Wait &wait) {
     double longest = 0;
     double total = 0;
     for (int round = 0; round < wait.rounds; ++round) {
@@ -76,15 +41,16 @@ void measure(const Wait &wait) {
     double over = (longest - wait.lengthMs) * 100 / wait.lengthMs;
     std::printf("%-23s %7.1f ms wanted, %8.2f ms longest, %8.2f ms mean of %d, %+.1f%%\n", wait.name, wait.lengthMs,
                 longest, total / wait.rounds, wait.rounds, over);
-    tarnwick_bench_result(wait.name, longest);
+    tarnwick_bench_result(wait.name, total / wait.rounds, longest);
 }
 
 }  // namespace
 
 int main() {
     prepareConsole();
-    std::printf("Waits of the web platform, each the longest of its rounds:\n");
-    for (const Wait &wait : waits) measure(wait);
+    std::printf("Waits of the web platform:\n");
+    for (const programwaits::Wait &wait : programwaits::waits) measure(wait);
+    measure(timerGreeting);
     std::fflush(stdout);
     tarnwick_bench_ended();
     return 0;

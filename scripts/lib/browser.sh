@@ -30,7 +30,7 @@ web_build() (
 browser_start() {
   local page=$1 log=$2
   # The page's server listens on 127.0.0.1, which a fresh VM has down.
-  ip link set lo up || return 1
+  ip -o link show lo | grep -q ",UP" || ip link set lo up || return 1
   browser_socket=$(mktemp -u /tmp/tarnwick-browser.XXXXXX)
   python3 "$browser_driver" serve --page "$page" --socket "$browser_socket" </dev/null >"$log" 2>&1 &
   browser_pid=$!
