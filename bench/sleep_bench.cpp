@@ -38,6 +38,7 @@ void BM_ProgramWait(benchmark::State &state) {
             longestMs, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     }
     sim::reset();
+    state.counters["wanted_ms"] = wait.lengthMs;
     state.counters["longest_ms"] = longestMs;
 }
 

@@ -9,8 +9,8 @@
 
 #include "program_waits.h"
 
-EM_JS(void, tarnwick_bench_result, (const char *name, double meanMs, double longestMs), {
-    Module.tarnwickHost.benchResult(UTF8ToString(name), meanMs, longestMs);
+EM_JS(void, tarnwick_bench_result, (const char *name, double wantedMs, double meanMs, double longestMs), {
+    Module.tarnwickHost.benchResult(UTF8ToString(name), wantedMs, meanMs, longestMs);
 });
 
 EM_JS(void, tarnwick_bench_ended, (), { Module.tarnwickRunEnded(); });
@@ -41,7 +41,7 @@ void measure(const programwaits::Wait &wait) {
     double over = (longest - wait.lengthMs) * 100 / wait.lengthMs;
     std::printf("%-23s %7.1f ms wanted, %8.2f ms longest, %8.2f ms mean of %d, %+.1f%%\n", wait.name, wait.lengthMs,
                 longest, total / wait.rounds, wait.rounds, over);
-    tarnwick_bench_result(wait.name, total / wait.rounds, longest);
+    tarnwick_bench_result(wait.name, wait.lengthMs, total / wait.rounds, longest);
 }
 
 }  // namespace

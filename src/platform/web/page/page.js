@@ -14,8 +14,8 @@
 //   less the moment the start button was pressed, bytes that write's bytes as
 //   in tarnwickWritten;
 // - ?bench=sleep: instead of the updater, measures the program's waits and
-//   puts them into pre#console and window.tarnwickBench (name -> {mean,
-//   longest}, in ms).
+//   puts them into pre#console and window.tarnwickBench (name -> {wanted,
+//   mean, longest}, in ms).
 // Each start runs the program afresh, as a new process: a second run after
 // "ended" needs no reload, and starts both globals empty again.
 import { createTerminal } from "./terminal.js";
@@ -214,8 +214,8 @@ async function runSleepBench() {
       kit: null,
       pause: () => Promise.resolve(),
       ended: () => setState("ended"),
-      benchResult: (name, mean, longest) => {
-        window.tarnwickBench[name] = { mean, longest };
+      benchResult: (name, wanted, mean, longest) => {
+        window.tarnwickBench[name] = { wanted, mean, longest };
       },
     });
   } catch (failure) {
