@@ -12,7 +12,9 @@ The other commands are its clients:
   run --socket PATH --kit FILE [--timeline FILE] [--screenshot FILE]
         loads the page, chooses the kit, presses start, answers the key-press
         pause and writes every byte the program wrote to standard output;
-        status 1, and why on standard error, when the run did not reach its end
+        status 1, and why on standard error, when the run did not reach its end;
+        the timeline, as JSON: {"writes": the page's tarnwickTimeline,
+        "sends": its tarnwickSends}
   bench --socket PATH --query QUERY   the page's benchmark figures, as JSON
   quit --socket PATH
 
@@ -250,7 +252,7 @@ class Browser:
     def run(self, kit, limit, screenshot=None):
         """One update through the page: what it wrote, its timeline, and
         why it stopped short ("" when it reached its end)."""
-        result = {"written": "", "timeline": [], "error": ""}
+        result = {"written": "", "timeline": {"writes": [], "sends": []}, "error": ""}
         try:
             self.load()
             self.await_state("choose", STEP_LIMIT_S, ("",))
@@ -258,7 +260,7 @@ class Browser:
             self.await_state("ready", STEP_LIMIT_S, ("choose",))
             self.click("button#start")
             self.await_state("paused", limit, ("ready", "running"))
-            result["timeline"] = self.evaluate("window.tarnwickTimeline || []")
+            result["timeline"] = self.evaluate("({writes: window.tarnwickTimeline || [], sends: window.tarnwickSends || []})")
             if screenshot:
                 png = self.call("Page.captureScreenshot", {"format": "png"})["data"]
                 with open(screenshot, "wb") as out:

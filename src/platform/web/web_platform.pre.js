@@ -8,7 +8,9 @@
 //                come as its text and its line end);
 //   pause()      a promise that settles when the key-press prompt is answered;
 //   ended()      the run is over (after the pause); the program calls
-//                Module.tarnwickRunEnded(), which tells it.
+//                Module.tarnwickRunEnded(), which tells it;
+//   sent(ms)     optional: a SysEx message went out, and port.send held the
+//                page for ms (it returns once the browser has the message).
 // Nothing thrown here reaches the program: a failure is a status it knows.
 
 // The one folder the program's directory search sees: it holds the chosen
@@ -133,10 +135,12 @@ Module.tarnwickClosePort = function (output) {
 Module.tarnwickSend = function (bytes) {
   var port = Module.tarnwickOpen[1];
   if (!port) return false;
+  var started = performance.now();
   try {
     port.send(bytes);
-    return true;
   } catch (e) {
     return false;
   }
+  if (Module.tarnwickHost.sent) Module.tarnwickHost.sent(performance.now() - started);
+  return true;
 };

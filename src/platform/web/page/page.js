@@ -13,6 +13,8 @@
 // - window.tarnwickTimeline: one {ms, bytes} per write: ms is performance.now()
 //   less the moment the start button was pressed, bytes that write's bytes as
 //   in tarnwickWritten;
+// - window.tarnwickSends: how long each SysEx send held the page, in ms, in
+//   order;
 // - ?bench=sleep: instead of the updater, measures the program's waits and
 //   puts them into pre#console and window.tarnwickBench (name -> {wanted,
 //   mean, longest}, in ms).
@@ -51,6 +53,7 @@ let answerPause = null;
 
 window.tarnwickWritten = "";
 window.tarnwickTimeline = [];
+window.tarnwickSends = [];
 
 function setState(state) {
   document.body.dataset.state = state;
@@ -147,6 +150,7 @@ function beginStart() {
   consoleArea.textContent = "";
   window.tarnwickWritten = "";
   window.tarnwickTimeline = [];
+  window.tarnwickSends = [];
 }
 
 function pauseForKey() {
@@ -197,6 +201,7 @@ async function startUpdate() {
       kit: { name: chosenKit.name, bytes },
       pause: pauseForKey,
       ended: () => setState("ended"),
+      sent: (ms) => window.tarnwickSends.push(ms),
     });
   } catch (failure) {
     showNotice("stopped", `The update program could not be started (${failure.message ?? failure}).`);
